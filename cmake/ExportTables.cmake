@@ -1,0 +1,24 @@
+# The export table (src/boundary/LinkSet.def) is the one list of exports. Each line reads
+#   "<MSVC-decorated name>" = <name inside the library> @<ordinal>
+# From it the build derives the module-definition files of the two import libraries:
+#   LinkSet.lib (MSVC hosts):       "<decorated>" @<ordinal>
+#   libLinkSet.dll.a (MinGW hosts): <GCC name> == <decorated>, so that a GCC-built host's
+#                                   ordinary C++ references import the decorated names.
+function(linkset_import_definitions master msvc_out gnu_out)
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${master})
+    file(STRINGS ${master} lines)
+    set(msvc "LIBRARY LinkSet.dll\nEXPORTS\n")
+    set(gnu "LIBRARY LinkSet.dll\nEXPORTS\n")
+    foreach(line IN LISTS lines)
+        if(line MATCHES "^[ \t]*\"([^\"]+)\"[ \t]*=[ \t]*([A-Za-z0-9_]+)[ \t]*@([0-9]+)")
+            set(decorated "${CMAKE_MATCH_1}")
+            set(internal "${CMAKE_MATCH_2}")
+            string(APPEND msvc "    \"${decorated}\" @${CMAKE_MATCH_3}\n")
+            if(internal MATCHES "^_Z")
+                string(APPEND gnu "    ${internal} == ${decorated}\n")
+            endif()
+        endif()
+    endforeach()
+    file(WRITE ${msvc_out} "${msvc}")
+    file(WRITE ${gnu_out} "${gnu}")
+endfunction()

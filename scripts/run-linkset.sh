@@ -1,0 +1,8 @@
+#!/bin/sh
+# Sets up, builds, and runs linkset.exe under Wine on this machine's real network ports.
+#   scripts/run-linkset.sh [command [options]]    (default: version)
+set -eu
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/build.sh" >/dev/null
+[ $# -gt 0 ] || set -- version
+exec "$root/scripts/wine-run.sh" "$root/build/wineprefix" "$root/build/bin/linkset.exe" "$@"

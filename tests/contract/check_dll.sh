@@ -1,0 +1,32 @@
+#!/bin/sh
+# Checks LinkSet.dll as objdump shows it: every line of the export table is exported under its
+# decorated name at its ordinal, nothing else is exported, and every import is a system DLL.
+# usage: check_dll.sh <objdump> <LinkSet.dll> <LinkSet.def>
+set -eu
+objdump=$1 dll=$2 def=$3
+system_dlls='KERNEL32.dll msvcrt.dll ADVAPI32.dll USER32.dll WS2_32.dll VERSION.dll ole32.dll'
+status=0
+
+dump=$($objdump -p "$dll")
+# "[   5] +base[   6] 18b0 Export RVA" lines give ordinals by position, the name table names.
+ordinals=$(printf '%s\n' "$dump" | sed -n 's/^\s*\[ *\([0-9]*\)\] +base\[ *\([0-9]*\)\].*/\1 \2/p')
+names=$(printf '%s\n' "$dump" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/s/^\s*\[ *\([0-9]*\)\] \(.*\)$/\1 \2/p')
+exported=$(printf '%s\n' "$names" | while read -r index name; do
+    ordinal=$(printf '%s\n' "$ordinals" | awk -v i="$index" '$1 == i { print $2 }')
+    echo "$ordinal $name"
+done | sort)
+expected=$(sed -n 's/^\s*"\([^"]*\)".*@\([0-9]*\).*/\2 \1/p' "$def" | sort)
+if [ "$exported" != "$expected" ]; then
+    echo "exports differ from the export table:"
+    printf 'expected:\n%s\nexported:\n%s\n' "$expected" "$exported"
+    status=1
+fi
+
+for import in $(printf '%s\n' "$dump" | sed -n 's/^\s*DLL Name: //p'); do
+    case " $system_dlls " in
+        *" $import "*) ;;
+        *) echo "imports a non-system DLL: $import"; status=1 ;;
+    esac
+done
+[ $status -eq 0 ] && echo "exports match the table; imports are system DLLs only"
+exit $status

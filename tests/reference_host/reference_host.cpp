@@ -1,0 +1,70 @@
+// A host as a Windows developer writes one: MSVC ABI, the SDK header, LinkSet.lib, no STL.
+// Each check prints one line; the exit code is the number of failed checks.
+#include <linkset/linkset.h>
+
+extern "C" int printf(const char* format, ...);
+extern "C" void exit(int code);
+
+namespace {
+
+int g_passed = 0;
+int g_failed = 0;
+
+void Check(bool ok, const char* what) {
+    printf("%s %s\n", ok ? "ok  " : "FAIL", what);
+    (ok ? g_passed : g_failed)++;
+}
+
+// The host's own log, with MSVC's virtual-table layout: three slots of the host's, then the
+// two the library calls.
+class HostLog final : public IDebugLog {
+public:
+    bool IsEnabled() override {
+        ++isEnabledCalls;
+        return true;
+    }
+    void Write(const outputstr* line) override {
+        ++lines;
+        lastLength = line->length;
+    }
+    int isEnabledCalls = 0;
+    int lines = 0;
+    unsigned long long lastLength = 0;
+};
+
+void HostEvent(__QEL_EVENT_LOG, void*) {}
+
+void CheckVersion() {
+    Check(LsGetVersion() == 0x01000410ul, "LsGetVersion answers 0x01000410");
+    Check(LsIsGoodVersion(0x01000410) == 1 && LsIsGoodVersion(0) == 1, "LsIsGoodVersion accepts this and older hosts");
+    Check(LsIsGoodVersion(0x01000411) == 0 && LsIsGoodVersion(0xFFFFFFFF) == 0, "LsIsGoodVersion refuses newer hosts");
+}
+
+void CheckInstaller() {
+    ILinkSetManagerInstaller* installer = LsCreateLinkSetManagerInstaller(nullptr, nullptr);
+    Check(installer != nullptr, "LsCreateLinkSetManagerInstaller gives an installer");
+    if (installer == nullptr) return;
+    Check(installer->PerformInstall() == 1, "PerformInstall (slot 1) answers 1");
+    LsDeleteLinkSetManagerInstaller(installer);
+    LsDeleteLinkSetManagerInstaller(nullptr);
+    Check(true, "installer and null deleted through slot 0");
+}
+
+void CheckOutputs() {
+    static HostLog log;
+    LsSetDebugOutput(&log);
+    LsSetEventOutput(&HostEvent);
+    LsSetDebugOutput(nullptr);
+    LsSetEventOutput(nullptr);
+    Check(log.lines == 0, "debug and event outputs set and cleared");
+}
+
+}  // namespace
+
+extern "C" void HostEntry() {
+    CheckVersion();
+    CheckInstaller();
+    CheckOutputs();
+    printf("%d passed, %d failed\n", g_passed, g_failed);
+    exit(g_failed);
+}
