@@ -1,6 +1,7 @@
 #!/bin/sh
 # Checks LinkSet.dll as objdump shows it: every line of the export table is exported under its
-# decorated name at its ordinal, nothing else is exported, and every import is a system DLL.
+# decorated name at its ordinal, nothing else is exported, every import is a system DLL, and no
+# imported function writes the registry, files or the network.
 # usage: check_dll.sh <objdump> <LinkSet.dll> <LinkSet.def>
 set -eu
 objdump=$1 dll=$2 def=$3
@@ -22,11 +23,19 @@ if [ "$exported" != "$expected" ]; then
     status=1
 fi
 
+# The library only reads the system: no function that writes the registry, files or the network.
+writers=$(printf '%s\n' "$dump" | grep -E '^\s+[0-9a-f]+\s+[0-9]+\s+(Reg(Set|Create|Delete|Save|Replace|Restore)[A-Za-z]*|(Create|Write|Delete|Move|Copy)File[A-Za-z]*|send|sendto|WSASend[A-Za-z]*|connect)$' || true)
+if [ -n "$writers" ]; then
+    echo "imports functions that write:"
+    printf '%s\n' "$writers"
+    status=1
+fi
+
 for import in $(printf '%s\n' "$dump" | sed -n 's/^\s*DLL Name: //p'); do
     case " $system_dlls " in
         *" $import "*) ;;
         *) echo "imports a non-system DLL: $import"; status=1 ;;
     esac
 done
-[ $status -eq 0 ] && echo "exports match the table; imports are system DLLs only"
+[ $status -eq 0 ] && echo "exports match the table; imports are system DLLs only, and none writes"
 exit $status
