@@ -5,18 +5,12 @@
 
 #include <string>
 
-struct ChildRun {
-    unsigned long exitCode;
-    std::string output;
-};
+#include "child_process.h"
 
 // Wine's version names that tests run under, oldest first.
 extern const char* const kWineWindowsVersions[14];
 
 // Runs the tests of this executable that match `gtestFilter` as Windows `version` ("win98",
-// "nt40", ...), with the environment variable LINKSET_TEST_CHILD set to `childArgument`.
+// "nt40", ...), with ChildArgument() answering `childArgument` in the child.
 ChildRun RunAsWindowsVersion(const std::string& version, const std::string& gtestFilter,
                              const std::string& childArgument = "1");
-
-// The LINKSET_TEST_CHILD value of a child started by RunAsWindowsVersion, or "" in a parent.
-std::string ChildArgument();

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "resource_counts.h"
 #include "system/handles.h"
 #include "windows_version.h"
 
@@ -48,6 +49,25 @@ TEST(TestDouble, CarriesItsVersionResource) {
     ASSERT_TRUE(VerQueryValueA(data.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
     EXPECT_EQ(fixed->dwFileVersionMS, (5u << 16) | 1u);
     EXPECT_EQ(fixed->dwFileVersionLS, (2600u << 16) | 5512u);
+}
+
+// Registry keys are counted as well as kernel objects, so a test sees a key left open.
+TEST(ResourceCounts, SeeHandlesAndKeysOpenedAndClosed) {
+    UniqueKey warmUp;  // the first use opens the predefined key for good
+    RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_READ, warmUp.put());
+    warmUp.reset();
+
+    const HandleCount count;
+    UniqueHandle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    UniqueKey key;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_READ, key.put()), ERROR_SUCCESS);
+    EXPECT_EQ(count.Added(), 2);
+    event.reset();
+    key.reset();
+    EXPECT_EQ(count.Added(), 0);
+
+    EXPECT_TRUE(IsModuleLoaded("kernel32.dll"));
+    EXPECT_FALSE(IsModuleLoaded("probe.dll"));
 }
 
 }  // namespace
