@@ -59,12 +59,28 @@ void CheckOutputs() {
     Check(log.lines == 0, "debug and event outputs set and cleared");
 }
 
+// The install exports build and delete plug-ins whose hooks do nothing: every kind, a kind
+// without a hook and two values that are no kind must all return quietly.
+void CheckPlugInInstallExports() {
+    static HostLog log;
+    LsSetDebugOutput(&log);
+    const EPLUGINTYPE kinds[] = {PLUGIN_ALL, static_cast<EPLUGINTYPE>(0), PLUGIN_JUNIPERSSL,
+                                 static_cast<EPLUGINTYPE>(10)};
+    for (EPLUGINTYPE kind : kinds) {
+        QsNetInstallVPNDetectorPlugIn(kind);
+        QsNetUninstallVPNDetectorPlugIn(kind);
+    }
+    LsSetDebugOutput(nullptr);
+    Check(log.lines == 0, "plug-in install and uninstall exports (all kinds, 0, 8, 10) return without effect");
+}
+
 }  // namespace
 
 extern "C" void HostEntry() {
     CheckVersion();
     CheckInstaller();
     CheckOutputs();
+    CheckPlugInInstallExports();
     printf("%d passed, %d failed\n", g_passed, g_failed);
     exit(g_failed);
 }
