@@ -1,0 +1,212 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "import_patch.h"
+#include "registry_scenario.h"
+#include "resource_counts.h"
+#include "sources/adapter_registry.h"
+#include "windows_version.h"
+
+namespace {
+
+constexpr char kCards[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\NetworkCards";
+constexpr char kDevices[] = "SYSTEM\\CurrentControlSet\\Enum\\Root\\NET";
+constexpr char kNetClassGuid[] = "{4D36E972-E325-11CE-BFC1-08002BE10318}";
+const std::string kNetClass = std::string("SYSTEM\\CurrentControlSet\\Control\\Class\\") + kNetClassGuid;
+const std::string kConnections = std::string("SYSTEM\\CurrentControlSet\\Control\\Network\\") + kNetClassGuid;
+
+std::string Guid(int n) {
+    char text[64];
+    std::snprintf(text, sizeof text, "{0000AD%02X-0000-4000-8000-0000000000AB}", n);
+    return text;
+}
+
+std::string Subkey(int n) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%04d", n);
+    return text;
+}
+
+using Table = std::vector<std::pair<std::string, std::string>>;
+
+// Every key the lookups open is opened for reading only.
+std::vector<REGSAM> g_openAccess;
+ImportPatch* g_openPatch = nullptr;
+LSTATUS WINAPI RecordingRegOpenKeyExA(HKEY parent, LPCSTR path, DWORD options, REGSAM access, PHKEY key) {
+    g_openAccess.push_back(access);
+    return g_openPatch->Original<decltype(&RegOpenKeyExA)>()(parent, path, options, access, key);
+}
+
+// The lookups run under watch: every key they open is opened read-only and closed again.
+template <class Lookup>
+auto Watched(Lookup lookup) {
+    ImportPatch open(ThisExecutable(), "ADVAPI32.dll", "RegOpenKeyExA", reinterpret_cast<const void*>(&RecordingRegOpenKeyExA));
+    g_openPatch = &open;
+    g_openAccess.clear();
+    const HandleCount handles;
+    const auto result = lookup();
+    EXPECT_EQ(handles.Added(), 0) << "a key was left open";
+    for (REGSAM access : g_openAccess) EXPECT_EQ(access, static_cast<REGSAM>(KEY_READ));
+    return result;
+}
+
+class AdapterRegistry : public ::testing::Test {
+protected:
+    RegistryScenario m_scenario{{kCards, kDevices, kNetClass, kConnections}};
+
+    void AddCard(int n, const char* guid, const char* description) {
+        const std::string path = std::string(kCards) + "\\" + Subkey(n);
+        m_scenario.CreateKey(path);
+        if (guid) m_scenario.SetString(path, "ServiceName", guid);
+        if (description) m_scenario.SetString(path, "Description", description);
+    }
+    void AddCard(int n, const std::string& description) { AddCard(n, Guid(n).c_str(), description.c_str()); }
+
+    // A root-enumerated device whose driver is class instance `n`. Null texts are left out.
+    void AddDevice(int n, const char* guid, const char* friendlyName, const char* deviceDesc, bool withClassKey = true) {
+        const std::string device = std::string(kDevices) + "\\" + Subkey(n);
+        m_scenario.SetString(device, "Driver", std::string(kNetClassGuid) + "\\" + Subkey(n));
+        if (friendlyName) m_scenario.SetString(device, "FriendlyName", friendlyName);
+        if (deviceDesc) m_scenario.SetString(device, "DeviceDesc", deviceDesc);
+        if (withClassKey) m_scenario.SetString(kNetClass + "\\" + Subkey(n), "NetCfgInstanceId", guid ? guid : "");
+    }
+
+    static Table ReadTable(int expectedResult) {
+        ADAPTER_REG_ENTRY entries[kAdapterTableEntries + 1];
+        std::memset(entries, 0x5A, sizeof entries);
+        const int count = Watched([&] { return ReadAdapterTable(entries, kAdapterTableSize); });
+        EXPECT_EQ(count, expectedResult);
+        Table table;
+        for (int i = 0; i < count; ++i) table.emplace_back(entries[i].GuidText, entries[i].Description);
+        EXPECT_EQ(entries[kAdapterTableEntries].GuidText[0], 0x5A) << "written past the table";
+        return table;
+    }
+};
+
+TEST_F(AdapterRegistry, CardsComeFirstThenRootDevicesSkippingThoseWithoutAName) {
+    AddCard(0, "Card zero");
+    AddCard(1, nullptr, "Card without ServiceName");  // passed over, the walk goes on
+    AddCard(2, "Card two");
+    AddDevice(3, Guid(3).c_str(), "Friendly three", "Desc three");
+    m_scenario.SetString(std::string(kDevices) + "\\" + Subkey(4), "DeviceDesc", "Device without Driver");
+    std::string lowerCase = Guid(5);
+    for (char& c : lowerCase) c = static_cast<char>(std::tolower(c));
+    AddDevice(5, lowerCase.c_str(), nullptr, "Desc five");
+
+    EXPECT_EQ(ReadTable(4), (Table{{Guid(0), "Card zero"},
+                                   {Guid(2), "Card two"},
+                                   {Guid(3), "Friendly three"},
+                                   {lowerCase, "Desc five"}}));
+
+    // GUID texts compare exactly: the lower-case registry text does not name the adapter.
+    char description[132] = "untouched";
+    EXPECT_EQ(Watched([&] { return LookupAdapterDescription(Guid(5).c_str(), description); }), 0);
+    EXPECT_STREQ(description, "untouched");
+    EXPECT_EQ(Watched([&] { return LookupAdapterDescription(lowerCase.c_str(), description); }), 1);
+    EXPECT_STREQ(description, "Desc five");
+}
+
+TEST_F(AdapterRegistry, ACardWithoutDescriptionIsCountedAndEndsTheCardWalk) {
+    AddCard(0, "Card zero");
+    AddCard(1, Guid(1).c_str(), nullptr);
+    AddCard(2, "Card two, never read");
+    AddDevice(3, Guid(3).c_str(), nullptr, "Device three");
+    EXPECT_EQ(ReadTable(3), (Table{{Guid(0), "Card zero"}, {Guid(1), ""}, {Guid(3), "Device three"}}));
+}
+
+TEST_F(AdapterRegistry, ADeviceWhoseClassKeyDoesNotOpenEndsTheDeviceWalkUncounted) {
+    AddCard(0, "Card zero");
+    AddDevice(1, Guid(1).c_str(), "Device one", nullptr);
+    AddDevice(2, Guid(2).c_str(), "Device two", nullptr, false);
+    AddDevice(3, Guid(3).c_str(), "Device three, never read", nullptr);
+    EXPECT_EQ(ReadTable(2), (Table{{Guid(0), "Card zero"}, {Guid(1), "Device one"}}));
+}
+
+// Texts longer than their fields fail to read, like missing ones; what is kept is terminated.
+TEST_F(AdapterRegistry, ADeviceWithoutReadableDescriptionIsCountedAndEndsTheDeviceWalk) {
+    const std::string overlong(300, 'x');
+    AddCard(0, std::string(100, 'g').c_str(), overlong.c_str());
+    AddDevice(1, Guid(1).c_str(), nullptr, nullptr);
+    AddDevice(2, Guid(2).c_str(), "Device two, never read", nullptr);
+    const Table table = ReadTable(2);
+    ASSERT_EQ(table.size(), 2u);
+    EXPECT_LT(table[0].first.size(), 64u);
+    EXPECT_LT(table[0].second.size(), 256u);
+    EXPECT_EQ(table[1], (std::pair<std::string, std::string>{Guid(1), ""}));
+}
+
+TEST_F(AdapterRegistry, OnlyTheFirstSixteenAdaptersCanBeLookedUp) {
+    for (int n = 0; n < 12; ++n) AddCard(n, "Card " + std::to_string(n));
+    for (int n = 12; n < 18; ++n) AddDevice(n, Guid(n).c_str(), ("Device " + std::to_string(n)).c_str(), nullptr);
+    const Table table = ReadTable(16);
+    EXPECT_EQ(table.back(), (std::pair<std::string, std::string>{Guid(15), "Device 15"}));
+
+    char description[132] = {};
+    EXPECT_EQ(LookupAdapterDescription(Guid(15).c_str(), description), 1);
+    EXPECT_EQ(LookupAdapterDescription(Guid(16).c_str(), description), 0);
+}
+
+TEST_F(AdapterRegistry, WithoutNetworkCardsTheDevicesAreNotReadEither) {
+    AddDevice(0, Guid(0).c_str(), "Device zero", nullptr);
+    ReadTable(-1);
+    char description[132] = "untouched";
+    EXPECT_EQ(Watched([&] { return LookupAdapterDescription(Guid(0).c_str(), description); }), 0);
+    EXPECT_STREQ(description, "untouched");
+}
+
+// A 255-character registry description meets a port's 132-byte field.
+TEST_F(AdapterRegistry, ADescriptionIsCutToTheCallersField) {
+    const std::string longest(255, 'd');
+    AddCard(0, longest);
+    struct {
+        char field[132];
+        char guard[8];
+    } port;
+    std::memset(&port, 0x5A, sizeof port);
+    EXPECT_EQ(LookupAdapterDescription(Guid(0).c_str(), port.field), 1);
+    EXPECT_EQ(std::string(port.field), longest.substr(0, 131));
+    EXPECT_EQ(port.guard[0], 0x5A);
+
+    EXPECT_EQ(LookupAdapterDescription(nullptr, port.field), 0);
+    EXPECT_EQ(LookupAdapterDescription(Guid(0).c_str(), nullptr, 0), 0);
+}
+
+TEST_F(AdapterRegistry, ConnectionNamesComeFromTheNetworkKey) {
+    const std::string connection = kConnections + "\\" + Guid(0) + "\\Connection";
+    m_scenario.SetString(connection, "Name", "Local Area Connection 2");
+    m_scenario.CreateKey(kConnections + "\\" + Guid(1) + "\\Connection");  // no "Name"
+    m_scenario.SetString(kConnections + "\\" + Guid(2) + "\\Connection", "Name", std::string(260, 'n'));
+
+    char name[260] = {};
+    EXPECT_EQ(Watched([&] { return LookupConnectionName(Guid(0).c_str(), name, sizeof name); }), 0);
+    EXPECT_STREQ(name, "Local Area Connection 2");
+    for (int n : {1, 2, 3}) EXPECT_EQ(Watched([&] { return LookupConnectionName(Guid(n).c_str(), name, sizeof name); }), -1) << n;
+}
+
+TEST(AdapterRegistryNt4, ConnectionNameIsTheAdapterName) {
+    const ChildRun run = RunAsWindowsVersion("nt40", "AdapterRegistryChild.*");
+    EXPECT_TRUE(ChildPassed(run)) << run.output;
+}
+
+// Before Windows 2000 the registry is not asked, even when it holds a connection name.
+TEST(AdapterRegistryChild, ConnectionNameIsTheAdapterNameOnNt4) {
+    if (ChildArgument().empty()) GTEST_SKIP() << "runs only as a child";
+    RegistryScenario scenario({kConnections});
+    scenario.SetString(kConnections + "\\" + Guid(0) + "\\Connection", "Name", "Local Area Connection");
+
+    char name[260];
+    EXPECT_EQ(LookupConnectionName(Guid(0).c_str(), name, sizeof name), 0);
+    EXPECT_EQ(name, Guid(0));
+    const std::string longest(259, 'a');  // fills the field with its terminator
+    EXPECT_EQ(LookupConnectionName(longest.c_str(), name, sizeof name), 0);
+    EXPECT_EQ(name, longest);
+    EXPECT_EQ(LookupConnectionName((longest + "a").c_str(), name, sizeof name), -1);
+}
+
+}  // namespace
