@@ -18,13 +18,6 @@ namespace {
 
 constexpr char kIpHelper[] = "iphlpapi.dll";
 
-std::string WindowsPath(const char* unixPath) {
-    std::string path = std::string("Z:") + unixPath;
-    for (char& c : path)
-        if (c == '/') c = '\\';
-    return path;
-}
-
 std::string SystemCopy() { return SystemDirectory() + "\\" + kIpHelper; }
 
 // IP Helper's two-step read: ask for the size, then read into a buffer of that size.
@@ -142,7 +135,7 @@ TEST(FileVersion, IsComposedFromTheFixedBlockAndDecidesAcceptance) {
     };
     const HandleCount handles;
     for (const Case& c : cases) {
-        const std::string path = WindowsPath(c.dir) + "\\version_sample.dll";
+        const std::string path = WinePath(c.dir) + "\\version_sample.dll";
         FileVersionRecord record;
         EXPECT_EQ(ReadFileVersion(path.c_str(), record), c.readResult) << path;
         if (c.readResult == 0) {
@@ -179,7 +172,7 @@ TEST(IpHelper, TakesTheFirstAcceptableCopyOnTheSearchPath) {
     for (const Case& c : cases) {
         ChildOptions options;
         options.tag = c.tag;
-        options.folder = WindowsPath(c.dir);
+        options.folder = WinePath(c.dir);
         options.dllOverrides = {{"iphlpapi", "native,builtin"}};
         options.childArgument = c.role;
         const ChildRun run = RunChild(c.filter, options);

@@ -159,6 +159,13 @@ std::string ChildArgument() {
     return length > 0 && length < sizeof value ? std::string(value, length) : std::string();
 }
 
+std::string WinePath(const std::string& unixPath) {
+    std::string path = "Z:" + unixPath;
+    for (char& c : path)
+        if (c == '/') c = '\\';
+    return path;
+}
+
 std::string ThisExecutablePath() {
     std::string path(kVariableSize, '\0');
     path.resize(GetModuleFileNameA(nullptr, path.data(), kVariableSize));

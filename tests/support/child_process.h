@@ -39,6 +39,9 @@ bool ChildPassed(const ChildRun& run);
 // The argument a child was started with, or "" in a process that is no child.
 std::string ChildArgument();
 
+// A path of the Linux side (a build folder, say) as Windows programs under Wine name it.
+std::string WinePath(const std::string& unixPath);
+
 // The full path of this executable and of the folder it lies in.
 std::string ThisExecutablePath();
 std::string ThisExecutableFolder();

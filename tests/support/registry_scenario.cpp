@@ -31,7 +31,8 @@ UniqueKey Create(HKEY parent, const std::string& path, DWORD options) {
     return key;
 }
 
-// A key that lives only as long as the wineserver refuses children that do not.
+// A key that lives only as long as the wineserver (Wine keeps some of its own, the network
+// cards among them, that way) refuses children that do not.
 bool IsVolatile(HKEY key) {
     HKEY probe = nullptr;
     const LONG status = RegCreateKeyExA(key, kVolatilityProbe, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_READ,
@@ -56,6 +57,7 @@ struct RegistryScenario::SavedKey {
         auto saved = std::make_unique<SavedKey>();
         saved->path = path;
         saved->existed = true;
+        saved->isVolatile = IsVolatile(key);
         std::string name(kNameSize, '\0');
         std::vector<BYTE> data(kDataSize);
         for (DWORD index = 0;; ++index) {
@@ -76,12 +78,12 @@ struct RegistryScenario::SavedKey {
         return saved;
     }
 
-    void Write(HKEY parent, const std::string& relativePath, DWORD options) const {
-        const UniqueKey key = Create(parent, relativePath, options);
+    void Write(HKEY parent, const std::string& relativePath) const {
+        const UniqueKey key = Create(parent, relativePath, isVolatile ? REG_OPTION_VOLATILE : REG_OPTION_NON_VOLATILE);
         for (const SavedValue& value : values)
             RegSetValueExA(key.get(), value.name.c_str(), 0, value.type, value.data.data(),
                            static_cast<DWORD>(value.data.size()));
-        for (const auto& [name, subkey] : subkeys) subkey->Write(key.get(), name, options);
+        for (const auto& [name, subkey] : subkeys) subkey->Write(key.get(), name);
     }
 };
 
@@ -90,7 +92,6 @@ RegistryScenario::RegistryScenario(const std::vector<std::string>& ownedKeys) {
         std::unique_ptr<SavedKey> saved;
         if (UniqueKey key = OpenExisting(HKEY_LOCAL_MACHINE, path)) {
             saved = SavedKey::Read(key.get(), path);
-            saved->isVolatile = IsVolatile(key.get());
         } else {
             saved = std::make_unique<SavedKey>();
             saved->path = path;
@@ -103,9 +104,7 @@ RegistryScenario::RegistryScenario(const std::vector<std::string>& ownedKeys) {
 RegistryScenario::~RegistryScenario() {
     for (const auto& saved : m_saved) {
         RegDeleteTreeA(HKEY_LOCAL_MACHINE, saved->path.c_str());
-        if (saved->existed)
-            saved->Write(HKEY_LOCAL_MACHINE, saved->path,
-                         saved->isVolatile ? REG_OPTION_VOLATILE : REG_OPTION_NON_VOLATILE);
+        if (saved->existed) saved->Write(HKEY_LOCAL_MACHINE, saved->path);
     }
 }
 

@@ -1,0 +1,108 @@
+// A wireless LAN library whose interface list the test chooses through the environment
+// variable LINKSET_WLAN_DOUBLE, read at every call:
+//   "{GUID},{GUID},..."  those interfaces ("" for none)
+//   "fail-open"          WlanOpenHandle fails
+//   "fail-enum"          WlanEnumInterfaces fails
+// It keeps count of client handles and lists it handed out and did not get back. One build
+// lacks WlanFreeMemory.
+#include <windows.h>
+#include <objbase.h>
+
+#include <atomic>
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "wlan_double.h"
+
+namespace {
+
+// The interface list as the system lays it out, written down here rather than taken from the
+// system's header so that the binding is checked against the layout, not against itself.
+struct InterfaceInfo {
+    GUID interfaceGuid;
+    WCHAR description[256];
+    DWORD state;
+};
+static_assert(sizeof(InterfaceInfo) == 532, "an interface item is 532 bytes");
+struct InterfaceList {
+    DWORD numberOfItems;
+    DWORD index;
+    InterfaceInfo items[1];
+};
+constexpr DWORD kStateConnected = 1;
+
+constexpr DWORD kClientVersion = 2;
+std::atomic<LONG> g_outstanding{0};
+char g_handleCookie;
+
+std::string Scenario() {
+    char value[4096] = {};
+    const DWORD length = GetEnvironmentVariableA(kWlanDoubleVariable, value, sizeof value);
+    return length < sizeof value ? std::string(value, length) : std::string();
+}
+
+std::vector<GUID> Interfaces(const std::string& scenario) {
+    std::vector<GUID> guids;
+    std::size_t start = 0;
+    while (start < scenario.size()) {
+        std::size_t end = scenario.find(',', start);
+        if (end == std::string::npos) end = scenario.size();
+        const std::string text = scenario.substr(start, end - start);
+        const std::wstring wide(text.begin(), text.end());
+        GUID guid;
+        if (SUCCEEDED(CLSIDFromString(wide.c_str(), &guid))) guids.push_back(guid);
+        start = end + 1;
+    }
+    return guids;
+}
+
+}  // namespace
+
+extern "C" {
+
+__declspec(dllexport) DWORD WINAPI WlanOpenHandle(DWORD clientVersion, void* reserved, DWORD* negotiated,
+                                                  HANDLE* client) {
+    if (clientVersion != kClientVersion || reserved || !negotiated || !client) return ERROR_INVALID_PARAMETER;
+    if (Scenario() == kWlanFailOpen) return ERROR_SERVICE_NOT_ACTIVE;
+    *negotiated = kClientVersion;
+    *client = &g_handleCookie;
+    ++g_outstanding;
+    return ERROR_SUCCESS;
+}
+
+__declspec(dllexport) DWORD WINAPI WlanCloseHandle(HANDLE client, void* reserved) {
+    if (client != &g_handleCookie || reserved) return ERROR_INVALID_PARAMETER;
+    --g_outstanding;
+    return ERROR_SUCCESS;
+}
+
+__declspec(dllexport) DWORD WINAPI WlanEnumInterfaces(HANDLE client, void* reserved, InterfaceList** list) {
+    if (client != &g_handleCookie || reserved || !list) return ERROR_INVALID_PARAMETER;
+    const std::string scenario = Scenario();
+    if (scenario == kWlanFailEnum) return ERROR_NOT_ENOUGH_MEMORY;
+    const std::vector<GUID> guids = Interfaces(scenario);
+    const std::size_t size = offsetof(InterfaceList, items) + (guids.size() + 1) * sizeof(InterfaceInfo);
+    auto* result = static_cast<InterfaceList*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size));
+    if (!result) return ERROR_NOT_ENOUGH_MEMORY;
+    result->numberOfItems = static_cast<DWORD>(guids.size());
+    for (std::size_t i = 0; i < guids.size(); ++i) {
+        result->items[i].interfaceGuid = guids[i];
+        result->items[i].state = kStateConnected;
+    }
+    *list = result;
+    ++g_outstanding;
+    return ERROR_SUCCESS;
+}
+
+#ifndef WLAN_DOUBLE_WITHOUT_FREE_MEMORY
+__declspec(dllexport) void WINAPI WlanFreeMemory(void* memory) {
+    if (!memory) return;
+    HeapFree(GetProcessHeap(), 0, memory);
+    --g_outstanding;
+}
+#endif
+
+__declspec(dllexport) LONG DoubleOutstanding() { return g_outstanding; }
+
+}  // extern "C"

@@ -1,0 +1,145 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cctype>
+#include <cstring>
+#include <string>
+
+#include "child_process.h"
+#include "import_patch.h"
+#include "resource_counts.h"
+#include "sources/wlan.h"
+#include "system_double.h"
+#include "wlan_double.h"
+
+namespace {
+
+std::string SystemWlanLibrary() { return SystemDirectory() + "\\wlanapi.dll"; }
+
+// Wine loads its built-in library unless a program's load order prefers the native file.
+ChildOptions WithWlanDouble(const std::string& tag, const std::string& role) {
+    ChildOptions options;
+    options.tag = tag;
+    options.dllOverrides = {{"wlanapi", "native"}};
+    options.childArgument = role;
+    return options;
+}
+
+TEST(WlanSupport, NeedsVersionSixOrXpWithExactlyTheThirdServicePack) {
+    struct Case {
+        DWORD major, minor;
+        const char* servicePack;
+        bool supported;
+    };
+    const Case cases[] = {
+        {4, 0, "Service Pack 6", false}, {5, 0, "Service Pack 3", false}, {5, 0, "Service Pack 4", false},
+        {5, 1, "Service Pack 2", false}, {5, 1, "Service Pack 3", true},  {5, 1, "service pack 3", false},
+        {5, 1, "Service Pack 3a", false}, {5, 2, "Service Pack 3", true}, {5, 2, "", false},
+        {6, 0, "", true},                 {6, 1, "Service Pack 1", true},  {10, 0, "", true},
+    };
+    for (const Case& c : cases) {
+        OSVERSIONINFOA version = {};
+        version.dwOSVersionInfoSize = sizeof version;
+        version.dwMajorVersion = c.major;
+        version.dwMinorVersion = c.minor;
+        std::strcpy(version.szCSDVersion, c.servicePack);
+        EXPECT_EQ(IsWlanSupportedVersion(version), c.supported) << c.major << "." << c.minor << " " << c.servicePack;
+    }
+}
+
+// Wine's versions with their own service-pack texts: Windows 2000 never, XP with its third
+// service pack yes, XP x64 with its second no.
+TEST(Wlan, IsBoundOnlyWhereTheSystemHasTheApi) {
+    const ScopedSystemDouble installed(WinePath(WLAN_DOUBLE_DIR) + "\\wlanapi.dll", "wlanapi.dll");
+    const std::pair<const char*, const char*> cases[] = {
+        {"win2k", "unbound"}, {"winxp", "bound"}, {"winxp64", "unbound"}, {"vista", "bound"}, {"win7", "bound"}};
+    for (const auto& [version, role] : cases) {
+        ChildOptions options = WithWlanDouble(version, role);
+        options.windowsVersion = version;
+        const ChildRun run = RunChild("WlanChild.IsBoundAsTheSystemAllowsOncePerProcess", options);
+        EXPECT_TRUE(ChildPassed(run)) << version << ":\n" << run.output;
+    }
+}
+
+TEST(Wlan, AsksTheInterfaceListAnewForEveryAdapter) {
+    const ScopedSystemDouble installed(WinePath(WLAN_DOUBLE_DIR) + "\\wlanapi.dll", "wlanapi.dll");
+    const ChildRun run = RunChild("WlanChild.AnswersFromTheInterfaceList", WithWlanDouble("interfaces", "interfaces"));
+    EXPECT_TRUE(ChildPassed(run)) << run.output;
+}
+
+TEST(Wlan, ALibraryLackingAnEntryPointIsFreedAtOnce) {
+    const ScopedSystemDouble installed(WinePath(WLAN_DOUBLE_WITHOUT_FREE_DIR) + "\\wlanapi.dll", "wlanapi.dll");
+    const ChildRun run = RunChild("WlanChild.LeavesALibraryLackingAnEntryPoint", WithWlanDouble("without-free", "without-free"));
+    EXPECT_TRUE(ChildPassed(run)) << run.output;
+}
+
+int g_versionQueries = 0;
+ImportPatch* g_versionPatch = nullptr;
+BOOL WINAPI CountingGetVersionExA(OSVERSIONINFOA* version) {
+    ++g_versionQueries;
+    return g_versionPatch->Original<decltype(&GetVersionExA)>()(version);
+}
+
+TEST(WlanChild, IsBoundAsTheSystemAllowsOncePerProcess) {
+    const std::string role = ChildArgument();
+    if (role != "bound" && role != "unbound") GTEST_SKIP() << "runs only as a child";
+    ImportPatch versionQuery(ThisExecutable(), "KERNEL32.dll", "GetVersionExA",
+                             reinterpret_cast<const void*>(&CountingGetVersionExA));
+    g_versionPatch = &versionQuery;
+
+    CWlanAPI* const wlan = GetWlanAPI();
+    EXPECT_EQ(wlan != nullptr, role == "bound");
+    EXPECT_EQ(IsModuleLoaded(SystemWlanLibrary().c_str()), role == "bound");
+    EXPECT_EQ(GetWlanAPI(), wlan);
+    EXPECT_EQ(g_versionQueries, 1) << "the system is judged once per process";
+    if (wlan) {
+        const HMODULE library = GetModuleHandleA(SystemWlanLibrary().c_str());
+        EXPECT_NE(ResolveEntryPoint<DoubleOutstandingFunction>(library, "DoubleOutstanding"), nullptr)
+            << "Wine's own library was loaded";
+    }
+}
+
+TEST(WlanChild, AnswersFromTheInterfaceList) {
+    if (ChildArgument() != "interfaces") GTEST_SKIP() << "runs only as a child";
+    CWlanAPI* const wlan = GetWlanAPI();
+    ASSERT_NE(wlan, nullptr);
+    const auto outstanding = ResolveEntryPoint<DoubleOutstandingFunction>(GetModuleHandleA(SystemWlanLibrary().c_str()),
+                                                                          "DoubleOutstanding");
+    ASSERT_NE(outstanding, nullptr);
+
+    const std::string first = "{5A1E0001-0000-4000-8000-00000000A1FA}";
+    const std::string second = "{5A1E0002-0000-4000-8000-00000000B2FB}";
+    std::string lowerSecond = second;
+    for (char& c : lowerSecond) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string both = first + "," + second;
+    struct Case {
+        std::string interfaces;
+        std::string adapter;
+        int answer;
+    };
+    const Case cases[] = {
+        {both, first, 1},
+        {both, second, 1},
+        {both, lowerSecond, 0},  // the interface's text is upper case
+        {first, second, 0},
+        {"", first, 0},
+        {kWlanFailOpen, first, 0},
+        {kWlanFailEnum, first, 0},
+        {both, second + std::string(600, ' '), 0},  // cut to the conversion buffer, no overrun
+    };
+    const HandleCount handles;
+    for (const Case& c : cases) {
+        SetEnvironmentVariableA(kWlanDoubleVariable, c.interfaces.c_str());
+        EXPECT_EQ(wlan->IsWirelessAdapter(c.adapter.c_str()), c.answer) << c.interfaces << " / " << c.adapter;
+        EXPECT_EQ(outstanding(), 0) << "client handle or interface list kept: " << c.interfaces;
+    }
+    EXPECT_EQ(handles.Added(), 0);
+}
+
+TEST(WlanChild, LeavesALibraryLackingAnEntryPoint) {
+    if (ChildArgument() != "without-free") GTEST_SKIP() << "runs only as a child";
+    EXPECT_EQ(GetWlanAPI(), nullptr);
+    EXPECT_FALSE(IsModuleLoaded(SystemWlanLibrary().c_str()));
+}
+
+}  // namespace
