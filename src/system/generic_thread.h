@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+#include "system/handles.h"
+
 struct GenericThreadContext {
     uint32_t id;
     HANDLE hToStop;
@@ -18,6 +20,8 @@ struct GenericThreadContext {
 // hToStop is signalled.
 using GenericThreadProc = void (*)(GenericThreadContext* context, void* parameter);
 
+// Controlled from one thread. Not started, every handle is null; a failed start leaves it so,
+// and it may be started again.
 class GenericThread {
 public:
     GenericThread(GenericThreadProc procedure, void* parameter);
@@ -26,8 +30,22 @@ public:
     GenericThread& operator=(const GenericThread&) = delete;
 
     // 0 once the procedure reported running, -1 otherwise; waits at most 30000 ms whatever
-    // `timeout` says.
+    // `timeout` says. A thread that has not begun its procedure when the wait gives up never
+    // begins it, so a caller may destroy the parameter after a failed start.
     int StartThread(DWORD timeout);
     // 0, or -9 when the thread had to be terminated after `timeout` ms.
     int StopThread(DWORD timeout);
+
+private:
+    DWORD WaitForReport() const;
+    int FailStart(const char* line);
+    void CloseHandles();
+
+    GenericThreadProc m_pfnThreadProc;
+    void* m_pParam;
+    UniqueHandle m_hThread;
+    uint32_t m_id;
+    UniqueHandle m_hRunning;
+    UniqueHandle m_hFailRunning;
+    bool m_started;
 };
