@@ -59,30 +59,38 @@ bool FormatKeyPath(char (&path)[N], const char* format, Parts... parts) {
     return written >= 0 && static_cast<std::size_t>(written) < N;
 }
 
-ADAPTER_REG_ENTRY& NextEntry(AdapterTable& table) { return table.entries[table.count++]; }
+// Whether a walk goes on with the next subkey.
+enum class WalkStep { kNext, kStop };
 
-void TerminateEntry(ADAPTER_REG_ENTRY& entry) {
-    entry.GuidText[sizeof entry.GuidText - 1] = '\0';
-    entry.Description[sizeof entry.Description - 1] = '\0';
+// Both walks take the subkeys of one key in the registry's order until the table is full; a
+// subkey that does not open ends the walk, and what a subkey gives is `readOne`'s to say.
+// Subkeys are opened through their parent's handle, so no path is composed that could be cut.
+template <class ReadOne>
+void WalkSubkeys(HKEY parent, AdapterTable& table, ReadOne readOne) {
+    char subkey[kSubkeyNameSize];
+    for (DWORD index = 0; !table.IsFull() && EnumSubkey(parent, index, subkey); ++index) {
+        const UniqueKey key = OpenKey(parent, subkey);
+        if (!key || readOne(key.get(), table) == WalkStep::kStop) return;
+    }
 }
 
-// The network cards, in the registry's order. A subkey without "ServiceName" is no adapter and
-// is passed over. A subkey that does not open ends the walk, and so does a card whose
-// "Description" cannot be read: that card still counts, with whatever description it got.
-void ReadNetworkCards(HKEY cards, AdapterTable& table) {
-    char subkey[kSubkeyNameSize];
-    for (DWORD index = 0; !table.IsFull() && EnumSubkey(cards, index, subkey); ++index) {
-        const UniqueKey card = OpenKey(cards, subkey);
-        if (!card) return;
-        char scratch[kScratchValueSize];
-        if (!ReadValue(card.get(), "ServiceName", scratch)) continue;
+ADAPTER_REG_ENTRY& NextEntry(AdapterTable& table) { return table.entries[table.count++]; }
 
-        ADAPTER_REG_ENTRY& entry = NextEntry(table);
-        ReadValue(card.get(), "ServiceName", entry.GuidText);
-        const bool described = ReadValue(card.get(), "Description", entry.Description);
-        TerminateEntry(entry);
-        if (!described) return;
-    }
+// An entry is counted whether or not its description could be read, but without one the walk
+// ends. Either way its texts are terminated within their fields.
+WalkStep FinishEntry(ADAPTER_REG_ENTRY& entry, bool described) {
+    entry.GuidText[sizeof entry.GuidText - 1] = '\0';
+    entry.Description[sizeof entry.Description - 1] = '\0';
+    return described ? WalkStep::kNext : WalkStep::kStop;
+}
+
+// A network card; a subkey without "ServiceName" is no adapter and is passed over.
+WalkStep ReadNetworkCard(HKEY card, AdapterTable& table) {
+    char scratch[kScratchValueSize];
+    if (!ReadValue(card, "ServiceName", scratch)) return WalkStep::kNext;
+    ADAPTER_REG_ENTRY& entry = NextEntry(table);
+    ReadValue(card, "ServiceName", entry.GuidText);
+    return FinishEntry(entry, ReadValue(card, "Description", entry.Description));
 }
 
 // The class key of a device's driver, which holds the adapter's GUID text.
@@ -92,27 +100,18 @@ UniqueKey OpenDriverClassKey(char (&driver)[kScratchValueSize]) {
     return FormatKeyPath(path, "%s\\%s", kDeviceClassesKey, driver) ? OpenKey(HKEY_LOCAL_MACHINE, path) : UniqueKey();
 }
 
-// The root-enumerated network devices: virtual adapters that have no network-card record. A
-// device without "Driver" is passed over; a device key or class key that does not open ends the
-// walk, and so does a device with neither a friendly name nor a device description (it still
-// counts).
-void ReadRootNetDevices(HKEY devices, AdapterTable& table) {
-    char subkey[kSubkeyNameSize];
-    for (DWORD index = 0; !table.IsFull() && EnumSubkey(devices, index, subkey); ++index) {
-        const UniqueKey device = OpenKey(devices, subkey);
-        if (!device) return;
-        char driver[kScratchValueSize];
-        if (!ReadValue(device.get(), "Driver", driver)) continue;
-        const UniqueKey driverClass = OpenDriverClassKey(driver);
-        if (!driverClass) return;
-
-        ADAPTER_REG_ENTRY& entry = NextEntry(table);
-        ReadValue(driverClass.get(), "NetCfgInstanceId", entry.GuidText);
-        const bool described = ReadValue(device.get(), "FriendlyName", entry.Description) ||
-                               ReadValue(device.get(), "DeviceDesc", entry.Description);
-        TerminateEntry(entry);
-        if (!described) return;
-    }
+// A root-enumerated network device: a virtual adapter that has no network-card record. A device
+// without "Driver" is passed over; one whose class key does not open ends the walk uncounted.
+// Its description is its friendly name, or else its device description.
+WalkStep ReadRootNetDevice(HKEY device, AdapterTable& table) {
+    char driver[kScratchValueSize];
+    if (!ReadValue(device, "Driver", driver)) return WalkStep::kNext;
+    const UniqueKey driverClass = OpenDriverClassKey(driver);
+    if (!driverClass) return WalkStep::kStop;
+    ADAPTER_REG_ENTRY& entry = NextEntry(table);
+    ReadValue(driverClass.get(), "NetCfgInstanceId", entry.GuidText);
+    return FinishEntry(entry, ReadValue(device, "FriendlyName", entry.Description) ||
+                                  ReadValue(device, "DeviceDesc", entry.Description));
 }
 
 // The connection folder's name of an adapter, from the registry (Windows 2000 and later).
@@ -120,6 +119,8 @@ int ReadConnectionName(const char* adapterName, char* name, std::size_t size) {
     char path[kConnectionKeyPathSize];
     if (!FormatKeyPath(path, "%s\\%s\\%s", kNetworkConnectionsKey, adapterName, kConnectionSubkey)) return -1;
     const UniqueKey connection = OpenKey(HKEY_LOCAL_MACHINE, path);
+    // The caller's size is the room: a longer name fails to read rather than overrun, and one
+    // that fills the room exactly is terminated in its last byte.
     if (!connection || !ReadValue(connection.get(), "Name", name, size)) return -1;
     name[size - 1] = '\0';
     return 0;
@@ -141,10 +142,10 @@ int ReadAdapterTable(ADAPTER_REG_ENTRY* table, std::size_t size) {
     {
         const UniqueKey cards = OpenKey(HKEY_LOCAL_MACHINE, kNetworkCardsKey);
         if (!cards) return -1;
-        ReadNetworkCards(cards.get(), adapters);
+        WalkSubkeys(cards.get(), adapters, ReadNetworkCard);
     }
     const UniqueKey devices = OpenKey(HKEY_LOCAL_MACHINE, kRootNetDevicesKey);
-    if (devices) ReadRootNetDevices(devices.get(), adapters);
+    if (devices) WalkSubkeys(devices.get(), adapters, ReadRootNetDevice);
     return static_cast<int>(adapters.count);
 }
 

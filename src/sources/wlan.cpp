@@ -16,7 +16,7 @@ namespace {
 constexpr DWORD kWlanClientVersion = 2;         // the client API of Vista and later
 constexpr std::size_t kSystemPathSize = MAX_PATH;
 constexpr char kWlanLibrary[] = "wlanapi.dll";
-constexpr std::size_t kAdapterNameChars = 512;  // longer names are cut; no GUID text is that long
+constexpr std::size_t kAdapterNameChars = 512;  // no GUID text comes near it
 
 // Before Vista, the API came with XP's third service pack and nothing earlier.
 constexpr DWORD kFirstVersionWithWlan = 6;
@@ -95,6 +95,8 @@ int CWlanAPI::IsWirelessAdapter(const char* adapterName) const {
     if (enumInterfaces(client.get(), nullptr, &interfaces) != ERROR_SUCCESS || !interfaces) return 0;
     const WlanOwned list(interfaces, freeMemory);
 
+    // A name too long for the buffer is cut, not refused: the conversion truncates and always
+    // terminates, and a cut name simply matches no interface.
     wchar_t wideName[kAdapterNameChars] = {};
     std::size_t converted = 0;
     mbstowcs_s(&converted, wideName, kAdapterNameChars, adapterName, _TRUNCATE);

@@ -2,6 +2,9 @@
 #include <linkset/linkset.h>
 #include <windows.h>
 
+#include <algorithm>
+#include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -10,7 +13,6 @@
 #include "ip_helper_double.h"
 #include "recording_log.h"
 #include "resource_counts.h"
-#include "sources/adapter_registry.h"
 #include "sources/ip_helper.h"
 #include "system_double.h"
 
@@ -20,15 +22,6 @@ constexpr char kIpHelper[] = "iphlpapi.dll";
 
 std::string SystemCopy() { return SystemDirectory() + "\\" + kIpHelper; }
 
-// IP Helper's two-step read: ask for the size, then read into a buffer of that size.
-template <class Read>
-std::vector<BYTE> ReadTwoStep(Read read, int sizeAnswer) {
-    ULONG size = 0;
-    if (read(nullptr, &size) != sizeAnswer || size == 0) return {};
-    std::vector<BYTE> buffer(size);
-    return read(buffer.data(), &size) == NO_ERROR ? buffer : std::vector<BYTE>();
-}
-
 void ExpectUnbound(const CIpHelperAPI& ipHelper) {
     ULONG size = 0;
     EXPECT_EQ(ipHelper.GetAdaptersInfo(nullptr, &size), ERROR_NOT_SUPPORTED);
@@ -36,9 +29,16 @@ void ExpectUnbound(const CIpHelperAPI& ipHelper) {
     EXPECT_EQ(ipHelper.GetPerAdapterInfo(1, nullptr, &size), ERROR_NOT_SUPPORTED);
 }
 
-// With Wine's own library, the bare name is kept and the wrappers read this machine: every
-// adapter IP Helper reports is one of the network cards Wine registers for it.
-TEST(IpHelper, BindsWinesOwnCopyByItsBareNameAndReadsThisMachine) {
+int g_loadLibraryCalls = 0;
+ImportPatch* g_loadLibraryPatch = nullptr;
+HMODULE WINAPI CountingLoadLibraryA(LPCSTR name) {
+    ++g_loadLibraryCalls;
+    return g_loadLibraryPatch->Original<decltype(&LoadLibraryA)>()(name);
+}
+
+// With Wine's own library, the bare name is kept, a second Load does nothing, and the wrappers
+// read this machine: its adapters and a sorted interface table.
+TEST(IpHelper, BindsWinesOwnCopyByItsBareName) {
     ASSERT_FALSE(IsModuleLoaded(kIpHelper)) << "something else in the process holds IP Helper";
     RecordingDebugLog log;
     ScopedDebugLog installed(log, &LsSetDebugOutput);
@@ -51,28 +51,26 @@ TEST(IpHelper, BindsWinesOwnCopyByItsBareNameAndReadsThisMachine) {
     {
         CIpHelperAPI ipHelper;
         EXPECT_TRUE(IsModuleLoaded(SystemCopy().c_str()));
+        ImportPatch loadLibrary(ThisExecutable(), "KERNEL32.dll", "LoadLibraryA",
+                                reinterpret_cast<const void*>(&CountingLoadLibraryA));
+        g_loadLibraryPatch = &loadLibrary;
+        EXPECT_EQ(ipHelper.Load(), 0);
+        EXPECT_EQ(g_loadLibraryCalls, 0) << "a loaded binding searched again";
 
-        const std::vector<BYTE> adapters = ReadTwoStep(
-            [&](BYTE* buffer, ULONG* size) { return ipHelper.GetAdaptersInfo(reinterpret_cast<IP_ADAPTER_INFO*>(buffer), size); },
-            ERROR_BUFFER_OVERFLOW);
-        ASSERT_FALSE(adapters.empty()) << "this machine has no adapter besides loopback";
-        ADAPTER_REG_ENTRY cards[kAdapterTableEntries];
-        const int cardCount = ReadAdapterTable(cards, sizeof cards);
-        for (auto* adapter = reinterpret_cast<const IP_ADAPTER_INFO*>(adapters.data()); adapter; adapter = adapter->Next) {
-            const bool registered = std::any_of(cards, cards + std::max(cardCount, 0), [&](const ADAPTER_REG_ENTRY& card) {
-                return std::string(card.GuidText) == adapter->AdapterName;
-            });
-            EXPECT_TRUE(registered) << adapter->AdapterName;
-            ULONG size = 0;
-            EXPECT_EQ(ipHelper.GetPerAdapterInfo(adapter->Index, nullptr, &size), ERROR_BUFFER_OVERFLOW);
-        }
+        ULONG size = 0;
+        ASSERT_EQ(ipHelper.GetAdaptersInfo(nullptr, &size), ERROR_BUFFER_OVERFLOW) << "no adapter besides loopback";
+        std::vector<BYTE> adapters(size);
+        ASSERT_EQ(ipHelper.GetAdaptersInfo(reinterpret_cast<IP_ADAPTER_INFO*>(adapters.data()), &size), NO_ERROR);
+        const auto& adapter = *reinterpret_cast<const IP_ADAPTER_INFO*>(adapters.data());
+        EXPECT_EQ(adapter.AdapterName[0], '{');
+        size = 0;
+        EXPECT_EQ(ipHelper.GetPerAdapterInfo(adapter.Index, nullptr, &size), ERROR_BUFFER_OVERFLOW);
 
-        const std::vector<BYTE> interfaces = ReadTwoStep(
-            [&](BYTE* buffer, ULONG* size) { return ipHelper.GetIfTable(reinterpret_cast<MIB_IFTABLE*>(buffer), size); },
-            ERROR_INSUFFICIENT_BUFFER);
-        ASSERT_FALSE(interfaces.empty());
+        size = 0;
+        ASSERT_EQ(ipHelper.GetIfTable(nullptr, &size), ERROR_INSUFFICIENT_BUFFER);
+        std::vector<BYTE> interfaces(size);
         const auto& table = *reinterpret_cast<const MIB_IFTABLE*>(interfaces.data());
-        ASSERT_GT(table.dwNumEntries, 0u);
+        ASSERT_EQ(ipHelper.GetIfTable(reinterpret_cast<MIB_IFTABLE*>(interfaces.data()), &size), NO_ERROR);
         for (DWORD i = 1; i < table.dwNumEntries; ++i) EXPECT_LT(table.table[i - 1].dwIndex, table.table[i].dwIndex);
 
         EXPECT_EQ(ipHelper.Unload(), 0);
@@ -81,37 +79,6 @@ TEST(IpHelper, BindsWinesOwnCopyByItsBareNameAndReadsThisMachine) {
     }
     EXPECT_EQ(handles.Added(), 0);
     EXPECT_TRUE(log.Lines().empty());
-}
-
-int g_loadLibraryCalls = 0;
-int g_getProcAddressCalls = 0;
-ImportPatch* g_loadLibraryPatch = nullptr;
-ImportPatch* g_getProcAddressPatch = nullptr;
-
-HMODULE WINAPI CountingLoadLibraryA(LPCSTR name) {
-    ++g_loadLibraryCalls;
-    return g_loadLibraryPatch->Original<decltype(&LoadLibraryA)>()(name);
-}
-FARPROC WINAPI CountingGetProcAddress(HMODULE module, LPCSTR name) {
-    ++g_getProcAddressCalls;
-    return g_getProcAddressPatch->Original<decltype(&GetProcAddress)>()(module, name);
-}
-
-TEST(IpHelper, LoadOnALoadedBindingNeitherSearchesNorResolves) {
-    ImportPatch loadLibrary(ThisExecutable(), "KERNEL32.dll", "LoadLibraryA", reinterpret_cast<const void*>(&CountingLoadLibraryA));
-    ImportPatch getProcAddress(ThisExecutable(), "KERNEL32.dll", "GetProcAddress",
-                               reinterpret_cast<const void*>(&CountingGetProcAddress));
-    g_loadLibraryPatch = &loadLibrary;
-    g_getProcAddressPatch = &getProcAddress;
-    g_loadLibraryCalls = g_getProcAddressCalls = 0;
-
-    CIpHelperAPI ipHelper;
-    EXPECT_EQ(g_loadLibraryCalls, 2);  // the version check's load, then the binding's own
-    EXPECT_EQ(g_getProcAddressCalls, 9);
-    g_loadLibraryCalls = g_getProcAddressCalls = 0;
-    EXPECT_EQ(ipHelper.Load(), 0);
-    EXPECT_EQ(g_loadLibraryCalls, 0);
-    EXPECT_EQ(g_getProcAddressCalls, 0);
 }
 
 // Version resources of the doubles, each read from a copy under a name Wine has no library of.
@@ -152,99 +119,37 @@ TEST(FileVersion, IsComposedFromTheFixedBlockAndDecidesAcceptance) {
     EXPECT_STREQ(AppendDecimal(outputstr(), 0).c_str(), "0");
 }
 
-// A child beside a double, with IP Helper's load order set to prefer that file, as an
-// application folder holding its own copy would have it on Windows.
+// What a child beside each double finds: the copy it binds, and what it reports.
+struct ChildCase {
+    const char* dir;
+    const char* role;
+    bool bindsTheDouble;  // else Wine's copy in the system directory, or none at all
+    const char* line;     // the one line written, or null for none
+};
+const ChildCase kChildCases[] = {
+    {IP_HELPER_REFUSED_DIR, "refused", false, nullptr},
+    {IP_HELPER_UNVERSIONED_DIR, "unversioned", false, nullptr},
+    {IP_HELPER_NO_FILE_VERSION_DIR, "no-file-version", false, nullptr},
+    {IP_HELPER_PARTIAL_DIR, "partial", true, "some function can't be loaded!"},
+    {IP_HELPER_UNFIXED_DIR, "unfixed", true, nullptr},
+    // with the system directory made to be the double's folder, every copy is refused
+    {IP_HELPER_REFUSED_DIR, "all-refused", false, "Can't load Iphlpapi.dll"},
+};
+
+// The double's load order prefers the file beside the program, as an application folder holding
+// its own copy would have it on Windows.
 TEST(IpHelper, TakesTheFirstAcceptableCopyOnTheSearchPath) {
-    struct Case {
-        const char* dir;
-        const char* tag;
-        const char* filter;
-        const char* role;
-    };
-    const Case cases[] = {
-        {IP_HELPER_REFUSED_DIR, "refused", "IpHelperChild.TakesTheSystemCopy", "system-copy"},
-        {IP_HELPER_UNVERSIONED_DIR, "unversioned", "IpHelperChild.TakesTheSystemCopy", "system-copy"},
-        {IP_HELPER_NO_FILE_VERSION_DIR, "no-file-version", "IpHelperChild.TakesTheSystemCopy", "system-copy"},
-        {IP_HELPER_PARTIAL_DIR, "partial", "IpHelperChild.UsesTheDoubleBesideIt", "partial"},
-        {IP_HELPER_UNFIXED_DIR, "unfixed", "IpHelperChild.UsesTheDoubleBesideIt", "unfixed"},
-        {IP_HELPER_REFUSED_DIR, "all-refused", "IpHelperChild.StaysUnboundWhenEveryCopyIsRefused", "all-refused"},
-    };
-    for (const Case& c : cases) {
+    for (const ChildCase& c : kChildCases) {
         ChildOptions options;
-        options.tag = c.tag;
+        options.tag = c.role;
         options.folder = WinePath(c.dir);
         options.dllOverrides = {{"iphlpapi", "native,builtin"}};
         options.childArgument = c.role;
-        const ChildRun run = RunChild(c.filter, options);
-        EXPECT_TRUE(ChildPassed(run)) << c.tag << ":\n" << run.output;
+        const ChildRun run = RunChild("IpHelperChild.*", options);
+        EXPECT_TRUE(ChildPassed(run)) << c.role << ":\n" << run.output;
     }
 }
 
-// The double's own export tells it apart from Wine's library.
-DoubleLastIfTableOrderFunction DoubleInProcess() {
-    return ResolveEntryPoint<DoubleLastIfTableOrderFunction>(GetModuleHandleA(kIpHelper), "DoubleLastIfTableOrder");
-}
-
-TEST(IpHelperChild, TakesTheSystemCopy) {
-    if (ChildArgument() != "system-copy") GTEST_SKIP() << "runs only as a child";
-    ASSERT_FALSE(IsModuleLoaded(kIpHelper));
-    RecordingDebugLog log;
-    ScopedDebugLog installed(log, &LsSetDebugOutput);
-    std::string path;
-    ASSERT_EQ(FindIpHelperPath(path), 0);
-    EXPECT_EQ(path, SystemCopy());
-    {
-        CIpHelperAPI ipHelper;
-        EXPECT_TRUE(IsModuleLoaded(kIpHelper));
-        EXPECT_EQ(DoubleInProcess(), nullptr) << "the refused double is in use";
-        ULONG size = 0;
-        EXPECT_EQ(ipHelper.GetIfTable(nullptr, &size), ERROR_INSUFFICIENT_BUFFER);
-    }
-    EXPECT_FALSE(IsModuleLoaded(kIpHelper));
-    EXPECT_TRUE(log.Lines().empty());
-}
-
-TEST(IpHelperChild, UsesTheDoubleBesideIt) {
-    const std::string role = ChildArgument();
-    if (role != "partial" && role != "unfixed") GTEST_SKIP() << "runs only as a child";
-    RecordingDebugLog log;
-    ScopedDebugLog installed(log, &LsSetDebugOutput);
-    std::string path;
-    ASSERT_EQ(FindIpHelperPath(path), 0);
-    EXPECT_EQ(path, kIpHelper);
-    const HandleCount handles;
-    {
-        CIpHelperAPI ipHelper;
-        const auto lastIfTableOrder = DoubleInProcess();
-        ASSERT_NE(lastIfTableOrder, nullptr) << "Wine's own library was loaded";
-        if (role == "partial")
-            EXPECT_TRUE(log.WroteOnly("some function can't be loaded!"));
-        else
-            EXPECT_TRUE(log.Lines().empty());
-
-        // A missing entry point costs only its own wrapper: all three still reach the double.
-        IP_ADAPTER_INFO adapter;
-        ULONG size = 0;
-        EXPECT_EQ(ipHelper.GetAdaptersInfo(nullptr, &size), ERROR_BUFFER_OVERFLOW);
-        EXPECT_EQ(size, sizeof adapter);
-        ASSERT_EQ(ipHelper.GetAdaptersInfo(&adapter, &size), NO_ERROR);
-        EXPECT_STREQ(adapter.AdapterName, kDoubleAdapterName);
-
-        MIB_IFTABLE table;
-        size = sizeof table;
-        ASSERT_EQ(ipHelper.GetIfTable(&table, &size), NO_ERROR);
-        EXPECT_EQ(lastIfTableOrder(), TRUE);
-
-        IP_PER_ADAPTER_INFO perAdapter;
-        size = sizeof perAdapter;
-        ASSERT_EQ(ipHelper.GetPerAdapterInfo(kDoubleAdapterIndex, &perAdapter, &size), NO_ERROR);
-        EXPECT_STREQ(perAdapter.DnsServerList.IpAddress.String, kDoubleDnsServer);
-    }
-    EXPECT_FALSE(IsModuleLoaded(kIpHelper));
-    EXPECT_EQ(handles.Added(), 0);
-}
-
-// The system directory as this folder, whose copy is the refused build too.
 UINT WINAPI FolderAsSystemDirectory(LPSTR buffer, UINT size) {
     const std::string folder = ThisExecutableFolder();
     if (folder.size() >= size) return static_cast<UINT>(folder.size() + 1);
@@ -253,20 +158,48 @@ UINT WINAPI FolderAsSystemDirectory(LPSTR buffer, UINT size) {
     return static_cast<UINT>(folder.size());
 }
 
-TEST(IpHelperChild, StaysUnboundWhenEveryCopyIsRefused) {
-    if (ChildArgument() != "all-refused") GTEST_SKIP() << "runs only as a child";
-    ImportPatch systemDirectory(ThisExecutable(), "KERNEL32.dll", "GetSystemDirectoryA",
+TEST(IpHelperChild, BindsTheCopyItsFolderOffers) {
+    const std::string role = ChildArgument();
+    const auto c = std::find_if(std::begin(kChildCases), std::end(kChildCases), [&](const ChildCase& k) { return role == k.role; });
+    if (c == std::end(kChildCases)) GTEST_SKIP() << "runs only as a child";
+    std::optional<ImportPatch> systemDirectory;
+    if (role == "all-refused")
+        systemDirectory.emplace(ThisExecutable(), "KERNEL32.dll", "GetSystemDirectoryA",
                                 reinterpret_cast<const void*>(&FolderAsSystemDirectory));
+    ASSERT_FALSE(IsModuleLoaded(kIpHelper));
     RecordingDebugLog log;
     ScopedDebugLog installed(log, &LsSetDebugOutput);
     const HandleCount handles;
     {
         CIpHelperAPI ipHelper;
-        EXPECT_TRUE(log.WroteOnly("Can't load Iphlpapi.dll"));
-        EXPECT_FALSE(IsModuleLoaded(kIpHelper));
-        ExpectUnbound(ipHelper);
-        EXPECT_EQ(ipHelper.Load(), -1) << "an unbound binding searches again";
+        EXPECT_EQ(log.Lines(), c->line ? std::vector<std::string>{std::string(c->line) + "\n"} : std::vector<std::string>());
+        // The double's own export tells it apart from Wine's library.
+        const auto lastIfTableOrder = ResolveEntryPoint<DoubleLastIfTableOrderFunction>(GetModuleHandleA(kIpHelper),
+                                                                                        "DoubleLastIfTableOrder");
+        EXPECT_EQ(lastIfTableOrder != nullptr, c->bindsTheDouble);
+        if (role == "all-refused") {
+            EXPECT_FALSE(IsModuleLoaded(kIpHelper));
+            ExpectUnbound(ipHelper);
+        } else {
+            EXPECT_TRUE(IsModuleLoaded(c->bindsTheDouble ? kIpHelper : SystemCopy().c_str()));
+        }
+        if (c->bindsTheDouble) {
+            // A missing entry point costs only its own wrapper: all three still reach the double.
+            IP_ADAPTER_INFO adapter;
+            ULONG size = sizeof adapter;
+            ASSERT_EQ(ipHelper.GetAdaptersInfo(&adapter, &size), NO_ERROR);
+            EXPECT_STREQ(adapter.AdapterName, kDoubleAdapterName);
+            MIB_IFTABLE table;
+            size = sizeof table;
+            ASSERT_EQ(ipHelper.GetIfTable(&table, &size), NO_ERROR);
+            EXPECT_EQ(lastIfTableOrder(), TRUE);
+            IP_PER_ADAPTER_INFO perAdapter;
+            size = sizeof perAdapter;
+            ASSERT_EQ(ipHelper.GetPerAdapterInfo(kDoubleAdapterIndex, &perAdapter, &size), NO_ERROR);
+            EXPECT_STREQ(perAdapter.DnsServerList.IpAddress.String, kDoubleDnsServer);
+        }
     }
+    EXPECT_FALSE(IsModuleLoaded(kIpHelper));
     EXPECT_EQ(handles.Added(), 0);
 }
 

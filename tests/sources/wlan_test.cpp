@@ -9,6 +9,7 @@
 #include "import_patch.h"
 #include "resource_counts.h"
 #include "sources/wlan.h"
+#include "system/handles.h"
 #include "system_double.h"
 #include "wlan_double.h"
 
@@ -56,20 +57,22 @@ TEST(Wlan, IsBoundOnlyWhereTheSystemHasTheApi) {
     for (const auto& [version, role] : cases) {
         ChildOptions options = WithWlanDouble(version, role);
         options.windowsVersion = version;
-        const ChildRun run = RunChild("WlanChild.IsBoundAsTheSystemAllowsOncePerProcess", options);
+        const ChildRun run = RunChild("WlanChild.*", options);
         EXPECT_TRUE(ChildPassed(run)) << version << ":\n" << run.output;
     }
 }
 
-TEST(Wlan, AsksTheInterfaceListAnewForEveryAdapter) {
+TEST(Wlan, AnswersPerAdapterAndGoesWithTheLibraryThatBuiltIt) {
     const ScopedSystemDouble installed(WinePath(WLAN_DOUBLE_DIR) + "\\wlanapi.dll", "wlanapi.dll");
-    const ChildRun run = RunChild("WlanChild.AnswersFromTheInterfaceList", WithWlanDouble("interfaces", "interfaces"));
-    EXPECT_TRUE(ChildPassed(run)) << run.output;
+    for (const char* role : {"interfaces", "unload"}) {
+        const ChildRun run = RunChild("WlanChild.*", WithWlanDouble(role, role));
+        EXPECT_TRUE(ChildPassed(run)) << role << ":\n" << run.output;
+    }
 }
 
 TEST(Wlan, ALibraryLackingAnEntryPointIsFreedAtOnce) {
     const ScopedSystemDouble installed(WinePath(WLAN_DOUBLE_WITHOUT_FREE_DIR) + "\\wlanapi.dll", "wlanapi.dll");
-    const ChildRun run = RunChild("WlanChild.LeavesALibraryLackingAnEntryPoint", WithWlanDouble("without-free", "without-free"));
+    const ChildRun run = RunChild("WlanChild.*", WithWlanDouble("without-free", "without-free"));
     EXPECT_TRUE(ChildPassed(run)) << run.output;
 }
 
@@ -134,6 +137,20 @@ TEST(WlanChild, AnswersFromTheInterfaceList) {
         EXPECT_EQ(outstanding(), 0) << "client handle or interface list kept: " << c.interfaces;
     }
     EXPECT_EQ(handles.Added(), 0);
+}
+
+// Unloading the library that built the binding destroys it, and that frees wlanapi.dll.
+TEST(WlanChild, GoesWithTheLibraryThatBuiltIt) {
+    if (ChildArgument() != "unload") GTEST_SKIP() << "runs only as a child";
+    const std::string host = WinePath(WLAN_HOST_DIR) + "\\wlan_host.dll";
+    UniqueModule module(LoadLibraryA(host.c_str()));
+    ASSERT_TRUE(module);
+    const auto hostHasWlanAPI = ResolveEntryPoint<bool (*)()>(module.get(), "HostHasWlanAPI");
+    ASSERT_NE(hostHasWlanAPI, nullptr);
+    EXPECT_TRUE(hostHasWlanAPI());
+    EXPECT_TRUE(IsModuleLoaded(SystemWlanLibrary().c_str()));
+    module.reset();
+    EXPECT_FALSE(IsModuleLoaded(SystemWlanLibrary().c_str()));
 }
 
 TEST(WlanChild, LeavesALibraryLackingAnEntryPoint) {

@@ -33,7 +33,8 @@ struct ChildOptions {
 // and waits for it. The copy and its Wine settings are removed afterwards.
 ChildRun RunChild(const std::string& gtestFilter, const ChildOptions& options);
 
-// True when the child's run passed every test it selected, and at least one ran.
+// True when the child's run failed no test and passed at least one (the others it selected
+// skip themselves, being meant for other roles).
 bool ChildPassed(const ChildRun& run);
 
 // The argument a child was started with, or "" in a process that is no child.

@@ -27,7 +27,6 @@ __declspec(dllexport) DWORD WINAPI GetAdaptersInfo(IP_ADAPTER_INFO* buffer, ULON
     if (!Fits(buffer, size, sizeof(IP_ADAPTER_INFO))) return ERROR_BUFFER_OVERFLOW;
     std::memset(buffer, 0, sizeof *buffer);
     std::strcpy(buffer->AdapterName, kDoubleAdapterName);
-    std::strcpy(buffer->Description, kDoubleAdapterDescription);
     buffer->Index = kDoubleAdapterIndex;
     return NO_ERROR;
 }

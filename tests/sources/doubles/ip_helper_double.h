@@ -4,7 +4,6 @@
 #include <windows.h>
 
 constexpr char kDoubleAdapterName[] = "{D0B1E000-0000-4000-8000-00000000D0B1}";
-constexpr char kDoubleAdapterDescription[] = "Adapter of the IP Helper double";
 constexpr DWORD kDoubleAdapterIndex = 7;
 constexpr char kDoubleDnsServer[] = "192.0.2.53";
 
