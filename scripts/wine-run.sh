@@ -5,7 +5,7 @@
 #   wine-run.sh <prefix> --stop     stop the prefix's wineserver and everything it runs
 # LINKSET_DLL_OVERRIDES adds entries to WINEDLLOVERRIDES for tests that load doubles.
 set -eu
-prefix=$1
+prefix=$(realpath -m "$1")
 shift
 
 export WINEPREFIX="$prefix"

@@ -10,7 +10,8 @@
 #include "abi.h"
 #include "outputstr.h"
 
-class CQndException final {
+// Not final: a GCC-built host must call Delete through the table, never by its name.
+class CQndException {
 public:
 #if LINKSET_MSVC_ABI
     virtual ~CQndException();

@@ -1,0 +1,125 @@
+// The manager's operations on a seeded port list, without the maintenance thread.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include <linkset/linkset.h>
+
+#include "manager/adapter_discovery.h"
+#include "manager_probe.h"
+#include "recording_log.h"
+
+namespace {
+
+uint32_t Ip(const char* text) { return ParseDottedAddress(text); }
+
+class ManagerOps : public ::testing::Test {
+protected:
+    CLinkSetManager manager{CLinkSetManager::Start::WithoutMaintenanceThread};
+    ManagerProbe probe{manager};
+};
+
+TEST_F(ManagerOps, GetPortsCountsEveryPassingPortAndCopiesWhatFits) {
+    probe.SetPorts({MakePort(PORT_TYPE_ETHERNET, "a", Ip("10.0.0.1"), Ip("10.0.0.254")),
+                    MakePort(PORT_TYPE_ETHERNET, "b", Ip("10.0.0.2")), MakePort(PORT_TYPE_DIALUP, "c", 0),
+                    MakePort(PORT_TYPE_WIRELESS, "d", Ip("10.0.0.4"), Ip("10.0.0.254")),
+                    MakePort(PORT_TYPE_ETHERNET, "e", Ip("10.0.0.5"))});
+    uint32_t copied = 99, total = 99;
+    EXPECT_EQ(manager.GetPorts(nullptr, 0, nullptr, &total, 0), LS_ERROR_FAILED);
+    EXPECT_EQ(manager.GetPorts(nullptr, 0, &copied, nullptr, 0), LS_ERROR_FAILED);
+    EXPECT_EQ(total, 99u);
+
+    EXPECT_EQ(manager.GetPorts(nullptr, 0, &copied, &total, PORT_FILTER_ALL), LS_OK);
+    EXPECT_EQ(copied, 0u);
+    EXPECT_EQ(total, 5u);
+
+    // Room for two records and a partial third: the first two in list order, the rest counted.
+    std::vector<PORT_INFO> buffer(3);
+    std::memset(buffer.data(), 0xA5, buffer.size() * sizeof(PORT_INFO));
+    EXPECT_EQ(manager.GetPorts(buffer.data(), 2 * sizeof(PORT_INFO) + 100, &copied, &total, 7), LS_OK);
+    EXPECT_EQ(copied, 2u);
+    EXPECT_EQ(total, 5u);  // a filter of 7 passes everything
+    EXPECT_STREQ(buffer[1].ConnectionName, "b");
+    EXPECT_EQ(buffer[0].Reserved1214[0], 0xA5);  // the host's reserved bytes keep their pattern
+    EXPECT_EQ(buffer[2].PortType, 0xA5A5A5A5u);   // nothing written behind the capacity
+
+    EXPECT_EQ(manager.GetPorts(buffer.data(), 3 * sizeof(PORT_INFO), &copied, &total, PORT_FILTER_HAS_ADDRESS), LS_OK);
+    EXPECT_EQ(total, 4u);
+    EXPECT_EQ(manager.GetPorts(buffer.data(), 3 * sizeof(PORT_INFO), &copied, &total, PORT_FILTER_HAS_GATEWAY), LS_OK);
+    EXPECT_EQ(total, 2u);
+    EXPECT_STREQ(buffer[1].ConnectionName, "d");
+}
+
+TEST_F(ManagerOps, AddressQueriesAlwaysTellTheNumberNeeded) {
+    PORT_INFO withServers = MakePort(PORT_TYPE_ETHERNET, "a", Ip("10.0.0.1"), Ip("10.0.0.254"));
+    withServers.DnsServerCount = 2;
+    withServers.DnsServers[0].Address = Ip("8.8.8.8");
+    withServers.DnsServers[1].Address = Ip("8.8.4.4");
+    withServers.WinsServerCount = 1;
+    withServers.WinsServers[0].Address = Ip("10.0.0.9");
+    PORT_INFO noGateway = MakePort(PORT_TYPE_ETHERNET, "b", Ip("10.0.0.2"));
+    noGateway.DnsServerCount = 1;
+    noGateway.DnsServers[0].Address = Ip("1.1.1.1");
+    probe.SetPorts({withServers, MakePort(PORT_TYPE_DIALUP, "entry", 0), noGateway});
+
+    uint32_t count = 99;
+    EXPECT_EQ(manager.GetGateways(nullptr, 0, &count), LS_ERROR_BUFFER_TOO_SMALL);
+    EXPECT_EQ(count, 2u);  // addressed ports only; a missing gateway still counts as a 0
+    uint32_t gateways[2] = {};
+    EXPECT_EQ(manager.GetGateways(gateways, 7, &count), LS_ERROR_BUFFER_TOO_SMALL);
+    EXPECT_EQ(manager.GetGateways(gateways, sizeof gateways, &count), LS_OK);
+    EXPECT_EQ(gateways[0], Ip("10.0.0.254"));
+    EXPECT_EQ(gateways[1], 0u);
+
+    uint32_t dns[3] = {};
+    EXPECT_EQ(manager.GetDnsServers(dns, sizeof dns, &count), LS_OK);
+    EXPECT_EQ(count, 3u);
+    EXPECT_EQ(dns[2], Ip("1.1.1.1"));
+    uint32_t wins[1] = {};
+    EXPECT_EQ(manager.GetWinsServers(wins, sizeof wins, &count), LS_OK);
+    EXPECT_EQ(wins[0], Ip("10.0.0.9"));
+
+    // No servers at all: a real array succeeds with 0, a null one is still too small.
+    probe.SetPorts({MakePort(PORT_TYPE_ETHERNET, "bare", Ip("10.0.0.3"))});
+    EXPECT_EQ(manager.GetWinsServers(wins, sizeof wins, &count), LS_OK);
+    EXPECT_EQ(count, 0u);
+    EXPECT_EQ(manager.GetWinsServers(nullptr, 0, &count), LS_ERROR_BUFFER_TOO_SMALL);
+}
+
+TEST_F(ManagerOps, AddressQueriesLookAtTheFirst32AddressedPortsOnly) {
+    std::vector<PORT_INFO> ports;
+    for (uint32_t i = 0; i < 40; ++i) ports.push_back(MakePort(PORT_TYPE_ETHERNET, "p", i + 1, 0x01010101));
+    probe.SetPorts(ports);
+    uint32_t count = 0;
+    EXPECT_EQ(manager.GetGateways(nullptr, 0, &count), LS_ERROR_BUFFER_TOO_SMALL);
+    EXPECT_EQ(count, 32u);
+}
+
+TEST_F(ManagerOps, VpnDetectionOpensOnceAndRefusesQueriesWhileClosed) {
+    RecordingDebugLog log;
+    ScopedDebugLog installed(log, &LsSetDebugOutput);
+    uint32_t status = 7, count = 7, needed = 7;
+
+    EXPECT_EQ(manager.IsVPNDetectorOpen(), 0);
+    EXPECT_EQ(manager.GetVPNDetectionResult(nullptr, 0, &count, &needed), LS_ERROR_FAILED);
+    EXPECT_TRUE(log.WroteOnly("<LinkSetMgr>: LINKSET(ERROR): failed to get VPN detection result before opening it."));
+    log.Clear();
+    EXPECT_EQ(manager.CheckVPNStatus(PLUGIN_ALL, &status), LS_ERROR_FAILED);
+    EXPECT_TRUE(log.WroteOnly("<LinkSetMgr>: LINKSET(ERROR): failed to check VPN status if it is not initialized."));
+    EXPECT_EQ(count, 7u);  // untouched while closed
+    log.Clear();
+
+    EXPECT_EQ(manager.OpenVPNDetector(0), LS_OK);  // closing a closed detector is fine
+    EXPECT_EQ(manager.OpenVPNDetector(1), LS_OK);
+    EXPECT_EQ(manager.OpenVPNDetector(1), LS_OK);
+    EXPECT_EQ(manager.IsVPNDetectorOpen(), 1);
+    EXPECT_EQ(manager.GetVPNDetectionResult(nullptr, 0, &count, &needed), LS_OK);
+    EXPECT_EQ(needed, 0u);
+    EXPECT_EQ(manager.OpenVPNDetector(0), LS_OK);
+    EXPECT_EQ(manager.IsVPNDetectorOpen(), 0);
+    EXPECT_TRUE(log.Lines().empty());
+    EXPECT_EQ(manager.GetChangeCount(), 0u);
+}
+
+}  // namespace
