@@ -1,5 +1,5 @@
-// A process that does nothing until it is killed, started under chosen names by the tests that
-// look for running processes.
+// A program that does nothing until it is killed: NamedProcess starts copies of it under the
+// names of the processes a test needs to be running.
 #include <windows.h>
 
 int main() {
