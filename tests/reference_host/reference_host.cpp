@@ -1,36 +1,8 @@
 // A host as a Windows developer writes one: MSVC ABI, the SDK header, LinkSet.lib, no STL.
 // Each check prints one line; the exit code is the number of failed checks.
-#include <linkset/linkset.h>
-
-extern "C" int printf(const char* format, ...);
-extern "C" void exit(int code);
+#include "host_support.h"
 
 namespace {
-
-int g_passed = 0;
-int g_failed = 0;
-
-void Check(bool ok, const char* what) {
-    printf("%s %s\n", ok ? "ok  " : "FAIL", what);
-    (ok ? g_passed : g_failed)++;
-}
-
-// The host's own log, with MSVC's virtual-table layout: three slots of the host's, then the
-// two the library calls.
-class HostLog final : public IDebugLog {
-public:
-    bool IsEnabled() override {
-        ++isEnabledCalls;
-        return true;
-    }
-    void Write(const outputstr* line) override {
-        ++lines;
-        lastLength = line->length;
-    }
-    int isEnabledCalls = 0;
-    int lines = 0;
-    unsigned long long lastLength = 0;
-};
 
 void HostEvent(__QEL_EVENT_LOG, void*) {}
 
@@ -56,7 +28,7 @@ void CheckOutputs() {
     LsSetEventOutput(&HostEvent);
     LsSetDebugOutput(nullptr);
     LsSetEventOutput(nullptr);
-    Check(log.lines == 0, "debug and event outputs set and cleared");
+    Check(log.count == 0, "debug and event outputs set and cleared");
 }
 
 // The install exports build and delete plug-ins whose hooks do nothing: every kind, a kind
@@ -71,7 +43,7 @@ void CheckPlugInInstallExports() {
         QsNetUninstallVPNDetectorPlugIn(kind);
     }
     LsSetDebugOutput(nullptr);
-    Check(log.lines == 0, "plug-in install and uninstall exports (all kinds, 0, 8, 10) return without effect");
+    Check(log.count == 0, "plug-in install and uninstall exports (all kinds, 0, 8, 10) return without effect");
 }
 
 }  // namespace
@@ -81,6 +53,6 @@ extern "C" void HostEntry() {
     CheckInstaller();
     CheckOutputs();
     CheckPlugInInstallExports();
-    printf("%d passed, %d failed\n", g_passed, g_failed);
-    exit(g_failed);
+    CheckManager();
+    exit(FailedChecks());
 }

@@ -1,5 +1,7 @@
 #include "resource_counts.h"
 
+#include <malloc.h>
+
 #include <cstdint>
 #include <stdexcept>
 #include <vector>
@@ -56,3 +58,17 @@ long ProcessHandleCount() {
 }
 
 bool IsModuleLoaded(const char* name) { return GetModuleHandleA(name) != nullptr; }
+
+unsigned long long HeapBytesInUse() {
+    unsigned long long used = 0;
+    _HEAPINFO runtimeBlock = {};
+    while (_heapwalk(&runtimeBlock) == _HEAPOK)
+        if (runtimeBlock._useflag == _USEDENTRY) used += runtimeBlock._size;
+    const HANDLE processHeap = GetProcessHeap();
+    HeapLock(processHeap);
+    PROCESS_HEAP_ENTRY entry = {};
+    while (HeapWalk(processHeap, &entry))
+        if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) used += entry.cbData;
+    HeapUnlock(processHeap);
+    return used;
+}
