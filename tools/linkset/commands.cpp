@@ -15,10 +15,12 @@ constexpr int kExitFailed = 1;
 constexpr unsigned kWatchPollMs = 250;
 
 // Asks for the count first, then for the records; ports may come or go in between, so it asks
-// again until the buffer held them all.
+// again until the buffer held them all. Records land in zeroed memory every time, so two
+// snapshots of the same port compare equal byte for byte.
 std::vector<PORT_INFO> ReadPorts(ILinkSetManager& manager, int filter) {
     std::vector<PORT_INFO> ports;
     for (;;) {
+        ports.assign(ports.size(), PORT_INFO{});
         uint32_t copied = 0, total = 0;
         const uint32_t bytes = static_cast<uint32_t>(ports.size() * sizeof(PORT_INFO));
         if (manager.GetPorts(ports.empty() ? nullptr : ports.data(), bytes, &copied, &total, filter) != LS_OK) return {};
