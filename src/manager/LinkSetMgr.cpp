@@ -74,7 +74,10 @@ void ReportException(CQndException* exception) {
 
 }  // namespace
 
-CLinkSetManager::CLinkSetManager(Start start, PlugInCatalog plugIns) : m_plugIns(plugIns) { Initialize(start); }
+CLinkSetManager::CLinkSetManager(Start start, PlugInCatalog plugIns)
+    : m_plugIns(plugIns), m_queryRecords(kAddressQueryPorts) {
+    Initialize(start);
+}
 
 CLinkSetManager::~CLinkSetManager() { Shutdown(); }
 
@@ -195,10 +198,10 @@ int32_t CLinkSetManager::GetPorts(PORT_INFO* buffer, uint32_t bufferBytes, uint3
 int32_t CLinkSetManager::QueryAddresses(uint32_t* addresses, uint32_t bufferBytes, uint32_t* count,
                                         AddressReader reader) {
     // One snapshot through slot 1, as a host would take it; no lock of our own is needed.
-    const std::unique_ptr<PORT_INFO[]> ports = std::make_unique_for_overwrite<PORT_INFO[]>(kAddressQueryPorts);
+    const RecordScratch::Lease lease = m_queryRecords.Take();
+    const PORT_INFO* ports = lease.get();
     uint32_t copied = 0, total = 0;
-    if (GetPorts(ports.get(), kAddressQueryPorts * sizeof(PORT_INFO), &copied, &total, PORT_FILTER_HAS_ADDRESS) !=
-        LS_OK)
+    if (GetPorts(lease.get(), kAddressQueryPorts * sizeof(PORT_INFO), &copied, &total, PORT_FILTER_HAS_ADDRESS) != LS_OK)
         return LS_ERROR_FAILED;
 
     uint32_t needed = 0;

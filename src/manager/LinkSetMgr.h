@@ -19,6 +19,7 @@
 #include "boundary/locks.h"
 #include "manager/adapter_discovery.h"
 #include "manager/port_list.h"
+#include "manager/record_scratch.h"
 #include "vpn/plugin_catalog.h"
 
 class CIpHelperAPI;
@@ -83,5 +84,6 @@ private:
     std::atomic<uint32_t> m_changeCount{0};
     std::unique_ptr<GenericThread> m_pMaintenanceThread;
     PlugInCatalog m_plugIns;
+    RecordScratch m_queryRecords;  // the address queries' snapshot of the first addressed ports
     bool m_tickFailureReported = false;
 };

@@ -1,0 +1,174 @@
+// Benchmarks of the manager: host query latency against a plain copy of the same bytes, the
+// cost of an adapter pass against the bare IP Helper calls it makes, and the CPU an idle
+// manager uses between passes.
+//
+//   linkset_bench queries | discovery | idle [seconds]
+//
+// The discovery benchmark needs the scenario IP Helper double beside the executable and
+// WINEDLLOVERRIDES=iphlpapi=n,b (bench/run-bench.sh arranges both).
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "adapter_scenario.h"
+#include "manager/adapter_discovery.h"
+#include "manager_probe.h"
+#include "sources/ip_helper.h"
+#include "system/system_facts.h"
+
+namespace {
+
+const int kSizes[] = {1, 16, 200};
+
+double Now() {
+    static const double frequency = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return static_cast<double>(f.QuadPart);
+    }();
+    LARGE_INTEGER counter;
+    QueryPerformanceCounter(&counter);
+    return counter.QuadPart / frequency;
+}
+
+// Microseconds per call: the best of five runs of `iterations` calls, so that a noisy machine
+// shows its quiet moments.
+double MicrosecondsPerCall(int iterations, const std::function<void()>& call) {
+    double best = 1e300;
+    for (int run = 0; run < 5; ++run) {
+        const double start = Now();
+        for (int i = 0; i < iterations; ++i) call();
+        best = std::min(best, (Now() - start) / iterations);
+    }
+    return best * 1e6;
+}
+
+uint32_t Ip(int a, int b, int c, int d) { return a | b << 8 | c << 16 | static_cast<uint32_t>(d) << 24; }
+
+PORT_INFO TypicalPort(int i) {
+    PORT_INFO port = MakePort(PORT_TYPE_ETHERNET, "Local Area Connection", Ip(10, 0, i / 250, i % 250 + 1), Ip(10, 0, 0, 254));
+    port.DnsServerCount = 2;
+    port.DnsServers[0].Address = Ip(8, 8, 8, 8);
+    port.DnsServers[1].Address = Ip(8, 8, 4, 4);
+    port.WinsServerCount = 1;
+    port.WinsServers[0].Address = Ip(10, 0, 0, 9);
+    return port;
+}
+
+void BenchQueries() {
+    std::printf("| ports | GetPorts | memcpy of the same bytes | GetGateways | GetDnsServers | GetWinsServers |\n");
+    std::printf("|---:|---:|---:|---:|---:|---:|\n");
+    for (int n : kSizes) {
+        CLinkSetManager manager(CLinkSetManager::Start::WithoutMaintenanceThread);
+        std::vector<PORT_INFO> ports;
+        for (int i = 0; i < n; ++i) ports.push_back(TypicalPort(i));
+        ManagerProbe(manager).SetPorts(ports);
+        std::vector<PORT_INFO> buffer(n), source(ports);
+        std::vector<uint32_t> addresses(3 * 32);
+        const int iterations = n == 200 ? 2000 : 20000;
+        uint32_t copied = 0, total = 0, count = 0;
+        const uint32_t bytes = static_cast<uint32_t>(n * sizeof(PORT_INFO));
+        const uint32_t addressBytes = static_cast<uint32_t>(addresses.size() * 4);
+        const double getPorts = MicrosecondsPerCall(iterations, [&] { manager.GetPorts(buffer.data(), bytes, &copied, &total, 0); });
+        const double floor = MicrosecondsPerCall(iterations, [&] {
+            std::memcpy(buffer.data(), source.data(), bytes);
+            asm volatile("" ::: "memory");
+        });
+        const double gateways = MicrosecondsPerCall(iterations / 4, [&] { manager.GetGateways(addresses.data(), addressBytes, &count); });
+        const double dns = MicrosecondsPerCall(iterations / 4, [&] { manager.GetDnsServers(addresses.data(), addressBytes, &count); });
+        const double wins = MicrosecondsPerCall(iterations / 4, [&] { manager.GetWinsServers(addresses.data(), addressBytes, &count); });
+        std::printf("| %d | %.2f µs | %.2f µs | %.2f µs | %.2f µs | %.2f µs |\n", n, getPorts, floor, gateways, dns, wins);
+    }
+}
+
+std::vector<AdapterSpec> Adapters(int n) {
+    std::vector<AdapterSpec> adapters;
+    for (int i = 0; i < n; ++i) {
+        AdapterSpec spec;
+        spec.name = "{BENCH-" + std::to_string(i) + "}";
+        spec.description = "Benchmark adapter";
+        spec.index = static_cast<DWORD>(i + 1);
+        spec.addresses = {{"10.0." + std::to_string(i / 250) + "." + std::to_string(i % 250 + 1), "255.255.0.0"}};
+        spec.gateways = {"10.0.0.254"};
+        spec.dns = {"8.8.8.8", "8.8.4.4"};
+        adapters.push_back(spec);
+    }
+    return adapters;
+}
+
+// The IP Helper calls one pass makes, with nothing else: the two-step reads of the adapter
+// list and interface table, and the two-step read of each adapter's DNS data.
+void BareIpHelperCalls(CIpHelperAPI& ipHelper, int adapters) {
+    static std::vector<char> list(1 << 20), table(1 << 20), perAdapter(4096);
+    ULONG size = 0;
+    ipHelper.GetAdaptersInfo(nullptr, &size);
+    size = static_cast<ULONG>(list.size());
+    ipHelper.GetAdaptersInfo(reinterpret_cast<IP_ADAPTER_INFO*>(list.data()), &size);
+    size = 0;
+    ipHelper.GetIfTable(nullptr, &size);
+    size = static_cast<ULONG>(table.size());
+    ipHelper.GetIfTable(reinterpret_cast<MIB_IFTABLE*>(table.data()), &size);
+    for (int i = 1; i <= adapters; ++i) {
+        size = 0;
+        ipHelper.GetPerAdapterInfo(i, nullptr, &size);
+        size = static_cast<ULONG>(perAdapter.size());
+        ipHelper.GetPerAdapterInfo(i, reinterpret_cast<IP_PER_ADAPTER_INFO*>(perAdapter.data()), &size);
+    }
+}
+
+void BenchDiscovery() {
+    OSVERSIONINFOA version = {};
+    version.dwOSVersionInfoSize = sizeof version;
+    GetVersionExA(&version);
+    std::printf("Windows %lu.%lu as Wine reports it; %s\n\n", version.dwMajorVersion, version.dwMinorVersion,
+                IsVistaOrLater() ? "descriptions from IP Helper" : "descriptions from the registry table, per adapter");
+    std::printf("| adapters | one pass | per adapter | bare IP Helper calls | per adapter |\n|---:|---:|---:|---:|---:|\n");
+    for (int n : kSizes) {
+        AdapterScenario scenario(Adapters(n));
+        if (!scenario.UsesDouble()) {
+            std::printf("the IP Helper double is not loaded: run through bench/run-bench.sh\n");
+            return;
+        }
+        CIpHelperAPI ipHelper;
+        const int iterations = n == 200 ? 5 : 50;
+        const double pass = MicrosecondsPerCall(iterations, [&] { DiscoverAdapters(ipHelper, RasConnLayout::Other); });
+        const double bare = MicrosecondsPerCall(iterations, [&] { BareIpHelperCalls(ipHelper, n); });
+        std::printf("| %d | %.0f µs | %.1f µs | %.0f µs | %.1f µs |\n", n, pass, pass / n, bare, bare / n);
+    }
+}
+
+double ProcessCpuSeconds() {
+    FILETIME created, exited, kernel, user;
+    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+    auto seconds = [](const FILETIME& t) { return (static_cast<ULONGLONG>(t.dwHighDateTime) << 32 | t.dwLowDateTime) / 1e7; };
+    return seconds(kernel) + seconds(user);
+}
+
+void BenchIdle(int seconds) {
+    CLinkSetManager manager;
+    Sleep(1500);  // past the first adapter pass
+    const double cpuBefore = ProcessCpuSeconds(), wallBefore = Now();
+    Sleep(seconds * 1000);
+    const double cpu = ProcessCpuSeconds() - cpuBefore, wall = Now() - wallBefore;
+    std::printf("idle manager: %.3f s of CPU in %.1f s (%.3f%% of one core), %d ticks and %d adapter passes\n", cpu,
+                wall, 100 * cpu / wall, seconds * 2, seconds / 5);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string what = argc > 1 ? argv[1] : "queries";
+    if (what == "queries") BenchQueries();
+    else if (what == "discovery") BenchDiscovery();
+    else if (what == "idle") BenchIdle(argc > 2 ? std::max(1, std::atoi(argv[2])) : 20);
+    else {
+        std::fprintf(stderr, "usage: linkset_bench queries | discovery | idle [seconds]\n");
+        return 2;
+    }
+    return 0;
+}
