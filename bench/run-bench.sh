@@ -2,7 +2,7 @@
 # Builds and runs every benchmark under Wine; prints the tables the README quotes.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
-"$root/scripts/build.sh" >/dev/null
+"$root/scripts/build.sh" >&2
 prefix=$root/build/wineprefix
 bench=$root/build/bin/doubles/scenario_iphlpapi/linkset_bench.exe
 run() { LINKSET_DLL_OVERRIDES="iphlpapi=n,b" "$root/scripts/wine-run.sh" "$prefix" "$bench" "$@"; }
