@@ -43,8 +43,7 @@ TEST(QndException, DeleteFreesItsThreeTextsAndItself) {
     ASSERT_NE(e, nullptr);
     g_frees = 0;
     {
-        ImportPatch countFrees(ThisExecutable(), "msvcrt.dll", "free", reinterpret_cast<void*>(&CountingFree));
-        g_realFree = countFrees.Original<void(__cdecl*)(void*)>();
+        ImportPatch countFrees(ThisExecutable(), "msvcrt.dll", "free", &CountingFree, &g_realFree);
         e->Delete();
     }
     EXPECT_EQ(g_frees, 4);

@@ -63,8 +63,7 @@ TEST(OutputStr, FailedGrowthThrowsAndKeepsTheText) {
     g_blockToRefuse = block;
     std::string message;
     {
-        ImportPatch failRealloc(ThisExecutable(), "msvcrt.dll", "realloc", reinterpret_cast<void*>(&RefusingRealloc));
-        g_realRealloc = failRealloc.Original<void*(__cdecl*)(void*, size_t)>();
+        ImportPatch failRealloc(ThisExecutable(), "msvcrt.dll", "realloc", &RefusingRealloc, &g_realRealloc);
         try {
             s.Append("f");
         } catch (const std::bad_alloc& error) {

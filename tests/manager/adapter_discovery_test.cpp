@@ -8,6 +8,7 @@
 #include "adapter_scenario.h"
 #include "manager/adapter_discovery.h"
 #include "manager_probe.h"
+#include "registry_scenario.h"
 #include "windows_version.h"
 
 namespace {
@@ -132,12 +133,10 @@ TEST(AdapterDiscovery, PppAdaptersNamedAlikeWithoutCaseBecomeOnePort) {
 }
 
 TEST(AdapterDiscovery, ConnectionNamesComeFromTheRegistry) {
-    const char* key = "SYSTEM\\CurrentControlSet\\Control\\Network\\{4D36E972-E325-11CE-BFC1-08002BE10318}\\{NAMED}\\Connection";
-    UniqueKey connection;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_WRITE, nullptr, connection.put(), nullptr), ERROR_SUCCESS);
-    RegSetValueExA(connection.get(), "Name", 0, REG_SZ, reinterpret_cast<const BYTE*>("Office LAN"), 11);
+    const std::string adapterKey = "SYSTEM\\CurrentControlSet\\Control\\Network\\{4D36E972-E325-11CE-BFC1-08002BE10318}\\{NAMED}";
+    RegistryScenario registry({adapterKey});
+    registry.SetString(adapterKey + "\\Connection", "Name", "Office LAN");
     const std::vector<PORT_INFO> ports = Discover({Adapter("{NAMED}", MIB_IF_TYPE_ETHERNET, 1, "10.3.0.1")});
-    RegDeleteKeyA(HKEY_LOCAL_MACHINE, key);
     ASSERT_EQ(ports.size(), 1u);
     EXPECT_STREQ(ports[0].ConnectionName, "Office LAN");
 }

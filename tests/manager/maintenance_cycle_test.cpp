@@ -108,8 +108,7 @@ TEST_F(MaintenanceCycle, ShutdownOfAThreadStuckInsideTheLocksDoesNotHang) {
     ASSERT_EQ(manager->OpenVPNDetector(1), LS_OK);
     ASSERT_EQ(WaitForSingleObject(entered.get(), kBoundMs), WAIT_OBJECT_0);
 
-    ImportPatch shortStop(ThisExecutable(), "KERNEL32.dll", "WaitForSingleObject", reinterpret_cast<void*>(&ShortWait));
-    g_realWait = shortStop.Original<decltype(g_realWait)>();
+    ImportPatch shortStop(ThisExecutable(), "KERNEL32.dll", "WaitForSingleObject", &ShortWait, &g_realWait);
     UniqueHandle deleter(CreateThread(nullptr, 0, &DeleteManager, manager, 0, nullptr));
     EXPECT_EQ(g_realWait(deleter.get(), kBoundMs), WAIT_OBJECT_0) << "deleting the manager hangs";
     const std::vector<std::string> lines = log.Lines();

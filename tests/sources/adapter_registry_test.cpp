@@ -37,17 +37,16 @@ using Table = std::vector<std::pair<std::string, std::string>>;
 
 // Every key the lookups open is opened for reading only.
 std::vector<REGSAM> g_openAccess;
-ImportPatch* g_openPatch = nullptr;
+decltype(&RegOpenKeyExA) g_realOpen = nullptr;
 LSTATUS WINAPI RecordingRegOpenKeyExA(HKEY parent, LPCSTR path, DWORD options, REGSAM access, PHKEY key) {
     g_openAccess.push_back(access);
-    return g_openPatch->Original<decltype(&RegOpenKeyExA)>()(parent, path, options, access, key);
+    return g_realOpen(parent, path, options, access, key);
 }
 
 // The lookups run under watch: every key they open is opened read-only and closed again.
 template <class Lookup>
 auto Watched(Lookup lookup) {
-    ImportPatch open(ThisExecutable(), "ADVAPI32.dll", "RegOpenKeyExA", reinterpret_cast<const void*>(&RecordingRegOpenKeyExA));
-    g_openPatch = &open;
+    ImportPatch open(ThisExecutable(), "ADVAPI32.dll", "RegOpenKeyExA", &RecordingRegOpenKeyExA, &g_realOpen);
     g_openAccess.clear();
     const HandleCount handles;
     const auto result = lookup();

@@ -30,10 +30,10 @@ void ExpectUnbound(const CIpHelperAPI& ipHelper) {
 }
 
 int g_loadLibraryCalls = 0;
-ImportPatch* g_loadLibraryPatch = nullptr;
+decltype(&LoadLibraryA) g_realLoadLibrary = nullptr;
 HMODULE WINAPI CountingLoadLibraryA(LPCSTR name) {
     ++g_loadLibraryCalls;
-    return g_loadLibraryPatch->Original<decltype(&LoadLibraryA)>()(name);
+    return g_realLoadLibrary(name);
 }
 
 // With Wine's own library, the bare name is kept, a second Load does nothing, and the wrappers
@@ -51,9 +51,8 @@ TEST(IpHelper, BindsWinesOwnCopyByItsBareName) {
     {
         CIpHelperAPI ipHelper;
         EXPECT_TRUE(IsModuleLoaded(SystemCopy().c_str()));
-        ImportPatch loadLibrary(ThisExecutable(), "KERNEL32.dll", "LoadLibraryA",
-                                reinterpret_cast<const void*>(&CountingLoadLibraryA));
-        g_loadLibraryPatch = &loadLibrary;
+        ImportPatch loadLibrary(ThisExecutable(), "KERNEL32.dll", "LoadLibraryA", &CountingLoadLibraryA,
+                                &g_realLoadLibrary);
         EXPECT_EQ(ipHelper.Load(), 0);
         EXPECT_EQ(g_loadLibraryCalls, 0) << "a loaded binding searched again";
 

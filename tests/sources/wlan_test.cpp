@@ -68,18 +68,17 @@ TEST(Wlan, BindsWhereTheSystemHasTheApiAndAnswersPerAdapter) {
 }
 
 int g_versionQueries = 0;
-ImportPatch* g_versionPatch = nullptr;
+decltype(&GetVersionExA) g_realGetVersion = nullptr;
 BOOL WINAPI CountingGetVersionExA(OSVERSIONINFOA* version) {
     ++g_versionQueries;
-    return g_versionPatch->Original<decltype(&GetVersionExA)>()(version);
+    return g_realGetVersion(version);
 }
 
 TEST(WlanChild, IsBoundAsTheSystemAllowsOncePerProcess) {
     const std::string role = ChildArgument();
     if (role != "bound" && role != "unbound") GTEST_SKIP() << "runs only as a child";
-    ImportPatch versionQuery(ThisExecutable(), "KERNEL32.dll", "GetVersionExA",
-                             reinterpret_cast<const void*>(&CountingGetVersionExA));
-    g_versionPatch = &versionQuery;
+    ImportPatch versionQuery(ThisExecutable(), "KERNEL32.dll", "GetVersionExA", &CountingGetVersionExA,
+                             &g_realGetVersion);
 
     CWlanAPI* const wlan = GetWlanAPI();
     EXPECT_EQ(wlan != nullptr, role == "bound");

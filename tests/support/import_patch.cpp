@@ -42,9 +42,14 @@ void** FindImportSlot(HMODULE module, const char* dll, const char* function) {
 }  // namespace
 
 ImportPatch::ImportPatch(HMODULE module, const char* dll, const char* function, const void* replacement)
+    : ImportPatch(module, dll, function, replacement, nullptr) {}
+
+ImportPatch::ImportPatch(HMODULE module, const char* dll, const char* function, const void* replacement,
+                         void** original)
     : m_slot(FindImportSlot(module, dll, function)), m_original(nullptr) {
     if (m_slot == nullptr) throw std::runtime_error(std::string("no import ") + dll + "!" + function);
     m_original = *m_slot;
+    if (original != nullptr) *original = m_original;
     WriteSlot(m_slot, const_cast<void*>(replacement));
 }
 

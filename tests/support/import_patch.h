@@ -10,17 +10,19 @@ public:
     // it); `dll` and `function` name the import. Throws std::runtime_error when there is no
     // such import, so a test never silently patches nothing.
     ImportPatch(HMODULE module, const char* dll, const char* function, const void* replacement);
+    // The same for a replacement that passes some calls on to the original: *original is set
+    // before the slot changes, since other threads (the runtime's own) may call through it at once.
+    template <class F>
+    ImportPatch(HMODULE module, const char* dll, const char* function, F replacement, F* original)
+        : ImportPatch(module, dll, function, reinterpret_cast<const void*>(replacement),
+                      reinterpret_cast<void**>(original)) {}
     ~ImportPatch();
     ImportPatch(const ImportPatch&) = delete;
     ImportPatch& operator=(const ImportPatch&) = delete;
 
-    // The function the slot held before, for replacements that pass some calls on.
-    template <class F>
-    F Original() const {
-        return reinterpret_cast<F>(m_original);
-    }
-
 private:
+    ImportPatch(HMODULE module, const char* dll, const char* function, const void* replacement, void** original);
+
     void** m_slot;
     void* m_original;
 };

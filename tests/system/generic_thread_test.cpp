@@ -152,9 +152,7 @@ protected:
 private:
     template <class F>
     void Patch(const char* dll, const char* function, F fake, F& original) {
-        m_patches.push_back(
-            std::make_unique<ImportPatch>(ThisExecutable(), dll, function, reinterpret_cast<const void*>(fake)));
-        original = m_patches.back()->Original<F>();
+        m_patches.push_back(std::make_unique<ImportPatch>(ThisExecutable(), dll, function, fake, &original));
     }
     std::vector<std::unique_ptr<ImportPatch>> m_patches;
     ScopedDebugLog m_log;
