@@ -1,4 +1,5 @@
-// The manager with its real maintenance thread: ticks, contained failures, shutdown.
+// The manager with its real maintenance thread: contained failures and a shutdown that must not
+// hang. The first adapter pass on the real machine is checked by the reference host.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -57,15 +58,6 @@ protected:
     RecordingDebugLog log;
     ScopedDebugLog installed{log, &LsSetDebugOutput};
 };
-
-TEST_F(MaintenanceCycle, FirstAdapterPassIsCountedAndTheCountStaysWhileNothingMoves) {
-    CLinkSetManager manager;
-    ASSERT_TRUE(WaitFor([&] { return manager.GetChangeCount() == 1; }));
-    // Ten ticks later the second adapter pass finds the same machine.
-    const int32_t tick = g_refreshTick;
-    ASSERT_TRUE(WaitFor([&] { return g_refreshTick >= tick + 11; }));
-    EXPECT_EQ(manager.GetChangeCount(), 1u);
-}
 
 TEST_F(MaintenanceCycle, FailedTicksAreReportedAndTheCycleGoesOn) {
     std::atomic<int> calls{0};

@@ -56,30 +56,47 @@ void* __stdcall FailingCreateEvent(void*, BOOL, BOOL, const char*) {
     return nullptr;
 }
 
+// Makes LinkSet.dll's CreateEventA fail while `create` runs, so the maintenance thread cannot
+// start; answers whether the host's `catch` took the exception that leaves the factory.
+template <class Create>
+bool RaisedWithoutEvents(Create create) {
+    void** slot = ImportSlot(GetModuleHandleA("LinkSet.dll"), "KERNEL32.dll", "CreateEventA");
+    if (slot == nullptr) return false;
+    void* real = SwapSlot(slot, reinterpret_cast<void*>(&FailingCreateEvent));
+    const bool caught = create();
+    SwapSlot(slot, real);
+    return caught;
+}
+
 void CheckStartFailure() {
     static HostLog log;
     LsSetDebugOutput(&log);
-    void** slot = ImportSlot(GetModuleHandleA("LinkSet.dll"), "KERNEL32.dll", "CreateEventA");
-    Check(slot != nullptr, "LinkSet.dll imports CreateEventA (for the fault injection)");
-    if (slot == nullptr) return;
-    void* real = SwapSlot(slot, reinterpret_cast<void*>(&FailingCreateEvent));
-    bool caught = false;
-    try {
-        ILinkSetManager* manager = LsCreateLinkSetManager();
-        LsDeleteLinkSetManager(manager);
-    } catch (CQndException* e) {
-        caught = true;
-        Check(strcmp(e->Reason.c_str(), "<LinkSetMgr>:: failed to start maintenance thread.") == 0 &&
-                  e->ReasonCode == 0 && strcmp(e->TypeName.c_str(), "QndException") == 0 &&
-                  strcmp(e->SourceFile.c_str(), ".\\LinkSetMgr") == 0 && e->SourceLine == 184,
-              "the caught CQndException* carries reason, code, type name and source");
-        e->Delete();  // slot 1
-    }
-    SwapSlot(slot, real);
+    Check(RaisedWithoutEvents([] {
+              try {
+                  LsDeleteLinkSetManager(LsCreateLinkSetManager());
+              } catch (CQndException* e) {
+                  Check(strcmp(e->Reason.c_str(), "<LinkSetMgr>:: failed to start maintenance thread.") == 0 &&
+                            e->ReasonCode == 0 && strcmp(e->TypeName.c_str(), "QndException") == 0 &&
+                            strcmp(e->SourceFile.c_str(), ".\\LinkSetMgr") == 0 && e->SourceLine == 184,
+                        "the caught CQndException* carries reason, code, type name and source");
+                  e->Delete();  // slot 1
+                  return true;
+              }
+              return false;
+          }),
+          "catch (CQndException*) takes the start failure of LsCreateLinkSetManager");
+    Check(log.Saw("GenericThread:StartThread(ERROR) failed to create running event.\n"), "the cause reached the host's log first");
     LsSetDebugOutput(nullptr);
-    Check(caught, "catch (CQndException*) takes the start failure of LsCreateLinkSetManager");
-    Check(log.Saw("GenericThread:StartThread(ERROR) failed to create running event.\n"),
-          "the cause reached the host's log first");
+    Check(RaisedWithoutEvents([] {
+              try {
+                  LsDeleteLinkSetManager(LsCreateLinkSetManager());
+              } catch (void* e) {
+                  static_cast<CQndException*>(e)->Delete();
+                  return true;
+              }
+              return false;
+          }),
+          "catch (void*) takes it too");
 }
 
 void CheckSlots(ILinkSetManager* manager, HostLog& log) {
