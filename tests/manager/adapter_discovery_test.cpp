@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "adapter_scenario.h"
+#include "child_process.h"
 #include "manager/adapter_discovery.h"
 #include "manager_probe.h"
 #include "registry_scenario.h"
-#include "windows_version.h"
 
 namespace {
 

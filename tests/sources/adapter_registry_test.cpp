@@ -7,11 +7,11 @@
 #include <utility>
 #include <vector>
 
+#include "child_process.h"
 #include "import_patch.h"
 #include "registry_scenario.h"
 #include "resource_counts.h"
 #include "sources/adapter_registry.h"
-#include "windows_version.h"
 
 namespace {
 
@@ -27,15 +27,16 @@ std::string Guid(int n) {
     return text;
 }
 
-std::string Subkey(int n) {
+std::string Subkey(const std::string& parent, int n) {
     char text[8];
-    std::snprintf(text, sizeof text, "%04d", n);
-    return text;
+    std::snprintf(text, sizeof text, "\\%04d", n);
+    return parent + text;
 }
+
+std::string ConnectionKey(int n) { return kConnections + "\\" + Guid(n) + "\\Connection"; }
 
 using Table = std::vector<std::pair<std::string, std::string>>;
 
-// Every key the lookups open is opened for reading only.
 std::vector<REGSAM> g_openAccess;
 decltype(&RegOpenKeyExA) g_realOpen = nullptr;
 LSTATUS WINAPI RecordingRegOpenKeyExA(HKEY parent, LPCSTR path, DWORD options, REGSAM access, PHKEY key) {
@@ -46,7 +47,7 @@ LSTATUS WINAPI RecordingRegOpenKeyExA(HKEY parent, LPCSTR path, DWORD options, R
 // The lookups run under watch: every key they open is opened read-only and closed again.
 template <class Lookup>
 auto Watched(Lookup lookup) {
-    ImportPatch open(ThisExecutable(), "ADVAPI32.dll", "RegOpenKeyExA", &RecordingRegOpenKeyExA, &g_realOpen);
+    const ImportPatch open(ThisExecutable(), "ADVAPI32.dll", "RegOpenKeyExA", &RecordingRegOpenKeyExA, &g_realOpen);
     g_openAccess.clear();
     const HandleCount handles;
     const auto result = lookup();
@@ -59,21 +60,21 @@ class AdapterRegistry : public ::testing::Test {
 protected:
     RegistryScenario m_scenario{{kCards, kDevices, kNetClass, kConnections}};
 
+    // Null texts are left out.
     void AddCard(int n, const char* guid, const char* description) {
-        const std::string path = std::string(kCards) + "\\" + Subkey(n);
-        m_scenario.CreateKey(path);
-        if (guid) m_scenario.SetString(path, "ServiceName", guid);
-        if (description) m_scenario.SetString(path, "Description", description);
+        m_scenario.CreateKey(Subkey(kCards, n));
+        if (guid) m_scenario.SetString(Subkey(kCards, n), "ServiceName", guid);
+        if (description) m_scenario.SetString(Subkey(kCards, n), "Description", description);
     }
     void AddCard(int n, const std::string& description) { AddCard(n, Guid(n).c_str(), description.c_str()); }
 
-    // A root-enumerated device whose driver is class instance `n`. Null texts are left out.
-    void AddDevice(int n, const char* guid, const char* friendlyName, const char* deviceDesc, bool withClassKey = true) {
-        const std::string device = std::string(kDevices) + "\\" + Subkey(n);
-        m_scenario.SetString(device, "Driver", std::string(kNetClassGuid) + "\\" + Subkey(n));
-        if (friendlyName) m_scenario.SetString(device, "FriendlyName", friendlyName);
-        if (deviceDesc) m_scenario.SetString(device, "DeviceDesc", deviceDesc);
-        if (withClassKey) m_scenario.SetString(kNetClass + "\\" + Subkey(n), "NetCfgInstanceId", guid ? guid : "");
+    // A root-enumerated device whose driver is class instance `n`.
+    void AddDevice(int n, const std::string& guid, const char* friendlyName, const char* deviceDesc,
+                   bool withClassKey = true) {
+        m_scenario.SetString(Subkey(kDevices, n), "Driver", Subkey(kNetClassGuid, n));
+        if (friendlyName) m_scenario.SetString(Subkey(kDevices, n), "FriendlyName", friendlyName);
+        if (deviceDesc) m_scenario.SetString(Subkey(kDevices, n), "DeviceDesc", deviceDesc);
+        if (withClassKey) m_scenario.SetString(Subkey(kNetClass, n), "NetCfgInstanceId", guid);
     }
 
     static Table ReadTable(int expectedResult) {
@@ -81,10 +82,17 @@ protected:
         std::memset(entries, 0x5A, sizeof entries);
         const int count = Watched([&] { return ReadAdapterTable(entries, kAdapterTableSize); });
         EXPECT_EQ(count, expectedResult);
+        EXPECT_EQ(entries[kAdapterTableEntries].GuidText[0], 0x5A) << "written past the table";
         Table table;
         for (int i = 0; i < count; ++i) table.emplace_back(entries[i].GuidText, entries[i].Description);
-        EXPECT_EQ(entries[kAdapterTableEntries].GuidText[0], 0x5A) << "written past the table";
         return table;
+    }
+
+    // The lookup's answer, and the description it leaves in a port's 132-byte field.
+    static std::pair<int, std::string> Describe(const std::string& adapter) {
+        char description[132] = "untouched";
+        const int found = Watched([&] { return LookupAdapterDescription(adapter.c_str(), description); });
+        return {found, description};
     }
 };
 
@@ -92,15 +100,15 @@ TEST_F(AdapterRegistry, CardsComeFirstThenRootDevicesSkippingThoseWithoutAName) 
     AddCard(0, "Card zero");
     AddCard(1, nullptr, "Card without ServiceName");  // passed over, the walk goes on
     AddCard(2, "Card two");
-    AddDevice(3, Guid(3).c_str(), "Friendly three", "Desc three");
-    m_scenario.SetString(std::string(kDevices) + "\\" + Subkey(4), "DeviceDesc", "Device without Driver");
+    AddDevice(3, Guid(3), "Friendly three", "Desc three");
+    m_scenario.SetString(Subkey(kDevices, 4), "DeviceDesc", "Device without Driver");
     std::string lowerCase = Guid(5);
     for (char& c : lowerCase) c = static_cast<char>(std::tolower(c));
-    AddDevice(5, lowerCase.c_str(), nullptr, "Desc five");
+    AddDevice(5, lowerCase, nullptr, "Desc five");
     // Neither description can be read (the friendly name is too long for the field): counted,
     // and the walk ends.
-    AddDevice(6, Guid(6).c_str(), std::string(300, 'f').c_str(), nullptr);
-    AddDevice(7, Guid(7).c_str(), "Device seven, never read", nullptr);
+    AddDevice(6, Guid(6), std::string(300, 'f').c_str(), nullptr);
+    AddDevice(7, Guid(7), "Device seven, never read", nullptr);
 
     Table table = ReadTable(5);
     ASSERT_EQ(table.size(), 5u);
@@ -110,11 +118,8 @@ TEST_F(AdapterRegistry, CardsComeFirstThenRootDevicesSkippingThoseWithoutAName) 
     EXPECT_EQ(table, (Table{{Guid(0), "Card zero"}, {Guid(2), "Card two"}, {Guid(3), "Friendly three"}, {lowerCase, "Desc five"}}));
 
     // GUID texts compare exactly: the lower-case registry text does not name the adapter.
-    char description[132] = "untouched";
-    EXPECT_EQ(Watched([&] { return LookupAdapterDescription(Guid(5).c_str(), description); }), 0);
-    EXPECT_STREQ(description, "untouched");
-    EXPECT_EQ(Watched([&] { return LookupAdapterDescription(lowerCase.c_str(), description); }), 1);
-    EXPECT_STREQ(description, "Desc five");
+    EXPECT_EQ(Describe(Guid(5)), std::make_pair(0, std::string("untouched")));
+    EXPECT_EQ(Describe(lowerCase), std::make_pair(1, std::string("Desc five")));
 }
 
 // A card without "Description" is counted and ends the card walk; a device whose class key does
@@ -123,32 +128,27 @@ TEST_F(AdapterRegistry, EachWalkEndsWhereItsRulesSay) {
     AddCard(0, "Card zero");
     AddCard(1, Guid(1).c_str(), nullptr);
     AddCard(2, "Card two, never read");
-    AddDevice(3, Guid(3).c_str(), "Device three", nullptr);
-    AddDevice(4, Guid(4).c_str(), "Device four", nullptr, false);
-    AddDevice(5, Guid(5).c_str(), "Device five, never read", nullptr);
+    AddDevice(3, Guid(3), "Device three", nullptr);
+    AddDevice(4, Guid(4), "Device four", nullptr, false);
+    AddDevice(5, Guid(5), "Device five, never read", nullptr);
     EXPECT_EQ(ReadTable(3), (Table{{Guid(0), "Card zero"}, {Guid(1), ""}, {Guid(3), "Device three"}}));
 }
 
 TEST_F(AdapterRegistry, OnlyTheFirstSixteenAdaptersCanBeLookedUp) {
     for (int n = 0; n < 12; ++n) AddCard(n, "Card " + std::to_string(n));
-    for (int n = 12; n < 18; ++n) AddDevice(n, Guid(n).c_str(), ("Device " + std::to_string(n)).c_str(), nullptr);
-    const Table table = ReadTable(16);
-    EXPECT_EQ(table.back(), (std::pair<std::string, std::string>{Guid(15), "Device 15"}));
-
-    char description[132] = {};
-    EXPECT_EQ(LookupAdapterDescription(Guid(15).c_str(), description), 1);
-    EXPECT_EQ(LookupAdapterDescription(Guid(16).c_str(), description), 0);
+    for (int n = 12; n < 18; ++n) AddDevice(n, Guid(n), ("Device " + std::to_string(n)).c_str(), nullptr);
+    EXPECT_EQ(ReadTable(16).back(), (std::pair<std::string, std::string>{Guid(15), "Device 15"}));
+    EXPECT_EQ(Describe(Guid(15)).first, 1);
+    EXPECT_EQ(Describe(Guid(16)).first, 0);
 }
 
 TEST_F(AdapterRegistry, WithoutNetworkCardsTheDevicesAreNotReadEither) {
-    AddDevice(0, Guid(0).c_str(), "Device zero", nullptr);
+    AddDevice(0, Guid(0), "Device zero", nullptr);
     ReadTable(-1);
-    char description[132] = "untouched";
-    EXPECT_EQ(Watched([&] { return LookupAdapterDescription(Guid(0).c_str(), description); }), 0);
-    EXPECT_STREQ(description, "untouched");
+    EXPECT_EQ(Describe(Guid(0)), std::make_pair(0, std::string("untouched")));
 }
 
-// A 255-character registry description meets a port's 132-byte field.
+// A 255-character registry description is cut to the port's 131 characters and terminator.
 TEST_F(AdapterRegistry, ADescriptionIsCutToTheCallersField) {
     const std::string longest(255, 'd');
     AddCard(0, longest);
@@ -165,11 +165,11 @@ TEST_F(AdapterRegistry, ADescriptionIsCutToTheCallersField) {
     EXPECT_EQ(LookupAdapterDescription(Guid(0).c_str(), nullptr, 0), 0);
 }
 
+// Found; a key without "Name"; a name too long for the 260-byte field; no key at all.
 TEST_F(AdapterRegistry, ConnectionNamesComeFromTheNetworkKey) {
-    const std::string connection = kConnections + "\\" + Guid(0) + "\\Connection";
-    m_scenario.SetString(connection, "Name", "Local Area Connection 2");
-    m_scenario.CreateKey(kConnections + "\\" + Guid(1) + "\\Connection");  // no "Name"
-    m_scenario.SetString(kConnections + "\\" + Guid(2) + "\\Connection", "Name", std::string(260, 'n'));
+    m_scenario.SetString(ConnectionKey(0), "Name", "Local Area Connection 2");
+    m_scenario.CreateKey(ConnectionKey(1));
+    m_scenario.SetString(ConnectionKey(2), "Name", std::string(260, 'n'));
 
     char name[260] = {};
     EXPECT_EQ(Watched([&] { return LookupConnectionName(Guid(0).c_str(), name, sizeof name); }), 0);
@@ -186,7 +186,7 @@ TEST(AdapterRegistryNt4, ConnectionNameIsTheAdapterName) {
 TEST(AdapterRegistryChild, ConnectionNameIsTheAdapterNameOnNt4) {
     if (ChildArgument().empty()) GTEST_SKIP() << "runs only as a child";
     RegistryScenario scenario({kConnections});
-    scenario.SetString(kConnections + "\\" + Guid(0) + "\\Connection", "Name", "Local Area Connection");
+    scenario.SetString(ConnectionKey(0), "Name", "Local Area Connection");
 
     char name[260];
     EXPECT_EQ(LookupConnectionName(Guid(0).c_str(), name, sizeof name), 0);

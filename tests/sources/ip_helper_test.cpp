@@ -2,8 +2,6 @@
 #include <linkset/linkset.h>
 #include <windows.h>
 
-#include <algorithm>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,7 +18,7 @@ namespace {
 
 constexpr char kIpHelper[] = "iphlpapi.dll";
 
-std::string SystemCopy() { return SystemDirectory() + "\\" + kIpHelper; }
+std::string DoubleDir(const std::string& name) { return WinePath(DOUBLES_DIR "/" + name); }
 
 void ExpectUnbound(const CIpHelperAPI& ipHelper) {
     ULONG size = 0;
@@ -50,9 +48,8 @@ TEST(IpHelper, BindsWinesOwnCopyByItsBareName) {
     const HandleCount handles;
     {
         CIpHelperAPI ipHelper;
-        EXPECT_TRUE(IsModuleLoaded(SystemCopy().c_str()));
-        ImportPatch loadLibrary(ThisExecutable(), "KERNEL32.dll", "LoadLibraryA", &CountingLoadLibraryA,
-                                &g_realLoadLibrary);
+        const ImportPatch counting(ThisExecutable(), "KERNEL32.dll", "LoadLibraryA", &CountingLoadLibraryA,
+                                   &g_realLoadLibrary);
         EXPECT_EQ(ipHelper.Load(), 0);
         EXPECT_EQ(g_loadLibraryCalls, 0) << "a loaded binding searched again";
 
@@ -60,10 +57,9 @@ TEST(IpHelper, BindsWinesOwnCopyByItsBareName) {
         ASSERT_EQ(ipHelper.GetAdaptersInfo(nullptr, &size), ERROR_BUFFER_OVERFLOW) << "no adapter besides loopback";
         std::vector<BYTE> adapters(size);
         ASSERT_EQ(ipHelper.GetAdaptersInfo(reinterpret_cast<IP_ADAPTER_INFO*>(adapters.data()), &size), NO_ERROR);
-        const auto& adapter = *reinterpret_cast<const IP_ADAPTER_INFO*>(adapters.data());
-        EXPECT_EQ(adapter.AdapterName[0], '{');
+        const ULONG index = reinterpret_cast<const IP_ADAPTER_INFO*>(adapters.data())->Index;
         size = 0;
-        EXPECT_EQ(ipHelper.GetPerAdapterInfo(adapter.Index, nullptr, &size), ERROR_BUFFER_OVERFLOW);
+        EXPECT_EQ(ipHelper.GetPerAdapterInfo(index, nullptr, &size), ERROR_BUFFER_OVERFLOW);
 
         size = 0;
         ASSERT_EQ(ipHelper.GetIfTable(nullptr, &size), ERROR_INSUFFICIENT_BUFFER);
@@ -82,26 +78,24 @@ TEST(IpHelper, BindsWinesOwnCopyByItsBareName) {
 
 // Version resources of the doubles, each read from a copy under a name Wine has no library of.
 TEST(FileVersion, IsComposedFromTheFixedBlockAndDecidesAcceptance) {
-    struct Case {
+    const struct {
         const char* dir;
         int readResult;
         const char* version;
         const char* description;
         int checkResult;
-    };
-    const Case cases[] = {
-        {IP_HELPER_PARTIAL_DIR, 0, "5.1.2600.5512", "IP Helper double", 0},
-        // the build's own string says 5.00.1952.1
-        {IP_HELPER_REFUSED_DIR, 0, "5.0.1952.1", "IP Helper double, refused build", -1},
+    } cases[] = {
+        {"ip_helper_partial", 0, "5.1.2600.5512", "IP Helper double", 0},
+        {"ip_helper_refused", 0, "5.0.1952.1", "IP Helper double, refused build", -1},  // its string: 5.00.1952.1
         // no fixed block: accepted without a version; both strings only in the fallback table
-        {IP_HELPER_UNFIXED_DIR, 0, "", "IP Helper double", 0},
-        {IP_HELPER_NO_FILE_VERSION_DIR, -1, nullptr, nullptr, -1},
-        {IP_HELPER_UNVERSIONED_DIR, -1, nullptr, nullptr, -1},
-        {"/nonexistent", -1, nullptr, nullptr, -1},
+        {"ip_helper_unfixed", 0, "", "IP Helper double", 0},
+        {"ip_helper_no_file_version", -1, nullptr, nullptr, -1},
+        {"ip_helper_unversioned", -1, nullptr, nullptr, -1},
+        {"nonexistent", -1, nullptr, nullptr, -1},
     };
     const HandleCount handles;
-    for (const Case& c : cases) {
-        const std::string path = WinePath(c.dir) + "\\version_sample.dll";
+    for (const auto& c : cases) {
+        const std::string path = DoubleDir(c.dir) + "\\version_sample.dll";
         FileVersionRecord record;
         EXPECT_EQ(ReadFileVersion(path.c_str(), record), c.readResult) << path;
         if (c.readResult == 0) {
@@ -118,83 +112,63 @@ TEST(FileVersion, IsComposedFromTheFixedBlockAndDecidesAcceptance) {
     EXPECT_STREQ(AppendDecimal(outputstr(), 0).c_str(), "0");
 }
 
-// What a child beside each double finds: the copy it binds, and what it reports.
+// What a child finds with a double beside it, under a load order that prefers the file beside
+// the program, as an application folder holding its own copy would have it on Windows.
 struct ChildCase {
-    const char* dir;
     const char* role;
+    const char* dir;
     bool bindsTheDouble;  // else Wine's copy in the system directory, or none at all
     const char* line;     // the one line written, or null for none
 };
 const ChildCase kChildCases[] = {
-    {IP_HELPER_REFUSED_DIR, "refused", false, nullptr},
-    {IP_HELPER_UNVERSIONED_DIR, "unversioned", false, nullptr},
-    {IP_HELPER_NO_FILE_VERSION_DIR, "no-file-version", false, nullptr},
-    {IP_HELPER_PARTIAL_DIR, "partial", true, "some function can't be loaded!"},
-    {IP_HELPER_UNFIXED_DIR, "unfixed", true, nullptr},
-    // with the system directory made to be the double's folder, every copy is refused
-    {IP_HELPER_REFUSED_DIR, "all-refused", false, "Can't load Iphlpapi.dll"},
+    {"refused", "ip_helper_refused", false, nullptr},
+    {"partial", "ip_helper_partial", true, "some function can't be loaded!"},
+    {"all-refused", "ip_helper_refused", false, "Can't load Iphlpapi.dll"},  // in the system directory too
 };
 
-// The double's load order prefers the file beside the program, as an application folder holding
-// its own copy would have it on Windows.
 TEST(IpHelper, TakesTheFirstAcceptableCopyOnTheSearchPath) {
     for (const ChildCase& c : kChildCases) {
         ChildOptions options;
-        options.tag = c.role;
-        options.folder = WinePath(c.dir);
-        options.dllOverrides = {{"iphlpapi", "native,builtin"}};
         options.childArgument = c.role;
+        options.folder = DoubleDir(c.dir);
+        options.dllOverrides = {{"iphlpapi", "native,builtin"}};
+        std::optional<ScopedSystemDouble> systemCopy;
+        if (c.role == std::string("all-refused")) systemCopy.emplace(options.folder + "\\" + kIpHelper, kIpHelper);
         const ChildRun run = RunChild("IpHelperChild.*", options);
         EXPECT_TRUE(ChildPassed(run)) << c.role << ":\n" << run.output;
     }
 }
 
-UINT WINAPI FolderAsSystemDirectory(LPSTR buffer, UINT size) {
-    const std::string folder = ThisExecutableFolder();
-    if (folder.size() >= size) return static_cast<UINT>(folder.size() + 1);
-    folder.copy(buffer, folder.size());
-    buffer[folder.size()] = '\0';
-    return static_cast<UINT>(folder.size());
-}
-
 TEST(IpHelperChild, BindsTheCopyItsFolderOffers) {
     const std::string role = ChildArgument();
-    const auto c = std::find_if(std::begin(kChildCases), std::end(kChildCases), [&](const ChildCase& k) { return role == k.role; });
-    if (c == std::end(kChildCases)) GTEST_SKIP() << "runs only as a child";
-    std::optional<ImportPatch> systemDirectory;
-    if (role == "all-refused")
-        systemDirectory.emplace(ThisExecutable(), "KERNEL32.dll", "GetSystemDirectoryA",
-                                reinterpret_cast<const void*>(&FolderAsSystemDirectory));
-    ASSERT_FALSE(IsModuleLoaded(kIpHelper));
+    const ChildCase* c = nullptr;
+    for (const ChildCase& k : kChildCases)
+        if (role == k.role) c = &k;
+    if (!c) GTEST_SKIP() << "runs only as a child";
+    const bool noneAccepted = role == "all-refused";
     RecordingDebugLog log;
     ScopedDebugLog installed(log, &LsSetDebugOutput);
     const HandleCount handles;
     {
         CIpHelperAPI ipHelper;
         EXPECT_EQ(log.Lines(), c->line ? std::vector<std::string>{std::string(c->line) + "\n"} : std::vector<std::string>());
+        EXPECT_EQ(IsModuleLoaded(kIpHelper), !noneAccepted);
         // The double's own export tells it apart from Wine's library.
         const auto lastIfTableOrder = ResolveEntryPoint<DoubleLastIfTableOrderFunction>(GetModuleHandleA(kIpHelper),
                                                                                         "DoubleLastIfTableOrder");
         EXPECT_EQ(lastIfTableOrder != nullptr, c->bindsTheDouble);
-        if (role == "all-refused") {
-            EXPECT_FALSE(IsModuleLoaded(kIpHelper));
-            ExpectUnbound(ipHelper);
-        } else {
-            EXPECT_TRUE(IsModuleLoaded(c->bindsTheDouble ? kIpHelper : SystemCopy().c_str()));
-        }
+        if (noneAccepted) ExpectUnbound(ipHelper);
         if (c->bindsTheDouble) {
             // A missing entry point costs only its own wrapper: all three still reach the double.
-            IP_ADAPTER_INFO adapter;
-            ULONG size = sizeof adapter;
-            ASSERT_EQ(ipHelper.GetAdaptersInfo(&adapter, &size), NO_ERROR);
+            IP_ADAPTER_INFO adapter = {};
+            MIB_IFTABLE table = {};
+            IP_PER_ADAPTER_INFO perAdapter = {};
+            ULONG sizes[] = {sizeof adapter, sizeof table, sizeof perAdapter};
+            EXPECT_EQ(ipHelper.GetAdaptersInfo(&adapter, &sizes[0]), NO_ERROR);
+            EXPECT_EQ(ipHelper.GetIfTable(&table, &sizes[1]), NO_ERROR);
+            EXPECT_EQ(ipHelper.GetPerAdapterInfo(kDoubleAdapterIndex, &perAdapter, &sizes[2]), NO_ERROR);
             EXPECT_STREQ(adapter.AdapterName, kDoubleAdapterName);
-            MIB_IFTABLE table;
-            size = sizeof table;
-            ASSERT_EQ(ipHelper.GetIfTable(&table, &size), NO_ERROR);
             EXPECT_EQ(lastIfTableOrder(), TRUE);
-            IP_PER_ADAPTER_INFO perAdapter;
-            size = sizeof perAdapter;
-            ASSERT_EQ(ipHelper.GetPerAdapterInfo(kDoubleAdapterIndex, &perAdapter, &size), NO_ERROR);
             EXPECT_STREQ(perAdapter.DnsServerList.IpAddress.String, kDoubleDnsServer);
         }
     }

@@ -17,50 +17,44 @@ namespace {
 
 std::string SystemWlanLibrary() { return SystemDirectory() + "\\wlanapi.dll"; }
 
+// Rows that no version Wine emulates reaches: a service-pack text that is almost the one, and
+// the version bounds on either side of XP.
 TEST(WlanSupport, NeedsVersionSixOrXpWithExactlyTheThirdServicePack) {
-    struct Case {
+    const struct {
         DWORD major, minor;
         const char* servicePack;
         bool supported;
+    } cases[] = {
+        {4, 10, "Service Pack 3", false}, {5, 0, "Service Pack 3", false},  {5, 1, "service pack 3", false},
+        {5, 1, "Service Pack 3a", false}, {5, 2, "Service Pack 3", true},   {6, 0, "", true},
+        {10, 0, "", true},
     };
-    const Case cases[] = {
-        {4, 0, "Service Pack 6", false}, {5, 0, "Service Pack 3", false}, {5, 0, "Service Pack 4", false},
-        {5, 1, "Service Pack 2", false}, {5, 1, "Service Pack 3", true},  {5, 1, "service pack 3", false},
-        {5, 1, "Service Pack 3a", false}, {5, 2, "Service Pack 3", true}, {5, 2, "", false},
-        {6, 0, "", true},                 {6, 1, "Service Pack 1", true},  {10, 0, "", true},
-    };
-    for (const Case& c : cases) {
-        OSVERSIONINFOA version = {};
-        version.dwOSVersionInfoSize = sizeof version;
-        version.dwMajorVersion = c.major;
-        version.dwMinorVersion = c.minor;
+    for (const auto& c : cases) {
+        OSVERSIONINFOA version = {sizeof version, c.major, c.minor, 0, VER_PLATFORM_WIN32_NT, {}};
         std::strcpy(version.szCSDVersion, c.servicePack);
         EXPECT_EQ(IsWlanSupportedVersion(version), c.supported) << c.major << "." << c.minor << " " << c.servicePack;
     }
 }
 
 // A child per case, with a double in the system directory. Wine's versions bring their own
-// service-pack texts: Windows 2000 never binds, XP with its third service pack does, XP x64
-// with its second does not. A double lacking WlanFreeMemory is freed at once and never used.
+// service-pack texts: Windows 2000 never binds, XP with its third service pack does, XP x64 with
+// its second does not. A double lacking WlanFreeMemory is freed at once and never used.
 TEST(Wlan, BindsWhereTheSystemHasTheApiAndAnswersPerAdapter) {
-    struct Case {
-        const char* doubleDir;
+    const struct {
+        const char* doubleName;
         const char* version;  // "" keeps the prefix's own
         const char* role;
+    } cases[] = {
+        {"wlan_double", "win2k", "unbound"},
+        {"wlan_double", "winxp", "bound"},
+        {"wlan_double", "winxp64", "unbound"},
+        {"wlan_double_without_free", "", "unbound"},
     };
-    const Case cases[] = {
-        {WLAN_DOUBLE_DIR, "win2k", "unbound"},  {WLAN_DOUBLE_DIR, "winxp", "bound"},
-        {WLAN_DOUBLE_DIR, "winxp64", "unbound"}, {WLAN_DOUBLE_DIR, "vista", "bound"},
-        {WLAN_DOUBLE_DIR, "", "interfaces"},     {WLAN_DOUBLE_DIR, "", "unload"},
-        {WLAN_DOUBLE_WITHOUT_FREE_DIR, "", "unbound"},
-    };
-    for (const Case& c : cases) {
-        const ScopedSystemDouble installed(WinePath(c.doubleDir) + "\\wlanapi.dll", "wlanapi.dll");
+    for (const auto& c : cases) {
+        const ScopedSystemDouble installed(WinePath(DOUBLES_DIR "/") + c.doubleName + "\\wlanapi.dll", "wlanapi.dll");
         ChildOptions options;
-        options.tag = std::string(c.role) + c.version;
         options.windowsVersion = c.version;
-        // Wine loads its built-in library unless a program's load order prefers the file.
-        options.dllOverrides = {{"wlanapi", "native"}};
+        options.dllOverrides = {{"wlanapi", "native"}};  // else Wine loads its built-in library
         options.childArgument = c.role;
         const ChildRun run = RunChild("WlanChild.*", options);
         EXPECT_TRUE(ChildPassed(run)) << c.role << " " << c.version << ":\n" << run.output;
@@ -74,43 +68,31 @@ BOOL WINAPI CountingGetVersionExA(OSVERSIONINFOA* version) {
     return g_realGetVersion(version);
 }
 
-TEST(WlanChild, IsBoundAsTheSystemAllowsOncePerProcess) {
+TEST(WlanChild, IsBoundAsTheSystemAllowsAndAnswersFromTheInterfaceList) {
     const std::string role = ChildArgument();
     if (role != "bound" && role != "unbound") GTEST_SKIP() << "runs only as a child";
-    ImportPatch versionQuery(ThisExecutable(), "KERNEL32.dll", "GetVersionExA", &CountingGetVersionExA,
-                             &g_realGetVersion);
-
+    const ImportPatch versionQuery(ThisExecutable(), "KERNEL32.dll", "GetVersionExA", &CountingGetVersionExA,
+                                   &g_realGetVersion);
     CWlanAPI* const wlan = GetWlanAPI();
-    EXPECT_EQ(wlan != nullptr, role == "bound");
-    EXPECT_EQ(IsModuleLoaded(SystemWlanLibrary().c_str()), role == "bound");
     EXPECT_EQ(GetWlanAPI(), wlan);
     EXPECT_EQ(g_versionQueries, 1) << "the system is judged once per process";
-    if (wlan) {
-        const HMODULE library = GetModuleHandleA(SystemWlanLibrary().c_str());
-        EXPECT_NE(ResolveEntryPoint<DoubleOutstandingFunction>(library, "DoubleOutstanding"), nullptr)
-            << "Wine's own library was loaded";
-    }
-}
-
-TEST(WlanChild, AnswersFromTheInterfaceList) {
-    if (ChildArgument() != "interfaces") GTEST_SKIP() << "runs only as a child";
-    CWlanAPI* const wlan = GetWlanAPI();
-    ASSERT_NE(wlan, nullptr);
-    const auto outstanding = ResolveEntryPoint<DoubleOutstandingFunction>(GetModuleHandleA(SystemWlanLibrary().c_str()),
-                                                                          "DoubleOutstanding");
-    ASSERT_NE(outstanding, nullptr);
+    const HMODULE library = GetModuleHandleA(SystemWlanLibrary().c_str());
+    EXPECT_EQ(library != nullptr, role == "bound");
+    ASSERT_EQ(wlan != nullptr, role == "bound");
+    if (!wlan) return;
+    const auto outstanding = ResolveEntryPoint<DoubleOutstandingFunction>(library, "DoubleOutstanding");
+    ASSERT_NE(outstanding, nullptr) << "Wine's own library was loaded";
 
     const std::string first = "{5A1E0001-0000-4000-8000-00000000A1FA}";
     const std::string second = "{5A1E0002-0000-4000-8000-00000000B2FB}";
     std::string lowerSecond = second;
     for (char& c : lowerSecond) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     const std::string both = first + "," + second;
-    struct Case {
+    const struct {
         std::string interfaces;
         std::string adapter;
         int answer;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {both, first, 1},
         {both, second, 1},
         {both, lowerSecond, 0},  // the interface's text is upper case
@@ -121,7 +103,7 @@ TEST(WlanChild, AnswersFromTheInterfaceList) {
         {both, second + std::string(600, ' '), 0},  // cut to the conversion buffer, no overrun
     };
     const HandleCount handles;
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SetEnvironmentVariableA(kWlanDoubleVariable, c.interfaces.c_str());
         EXPECT_EQ(wlan->IsWirelessAdapter(c.adapter.c_str()), c.answer) << c.interfaces << " / " << c.adapter;
         EXPECT_EQ(outstanding(), 0) << "client handle or interface list kept: " << c.interfaces;
@@ -129,17 +111,16 @@ TEST(WlanChild, AnswersFromTheInterfaceList) {
     EXPECT_EQ(handles.Added(), 0);
 }
 
-// Unloading the library that built the binding destroys it, and that frees wlanapi.dll.
-TEST(WlanChild, GoesWithTheLibraryThatBuiltIt) {
-    if (ChildArgument() != "unload") GTEST_SKIP() << "runs only as a child";
-    const std::string host = WinePath(WLAN_HOST_DIR) + "\\wlan_host.dll";
-    UniqueModule module(LoadLibraryA(host.c_str()));
-    ASSERT_TRUE(module);
-    const auto hostHasWlanAPI = ResolveEntryPoint<bool (*)()>(module.get(), "HostHasWlanAPI");
+// Unloading the library that built the binding destroys it, and that frees Wine's wlanapi.dll.
+TEST(Wlan, GoesWithTheLibraryThatBuiltIt) {
+    ASSERT_FALSE(IsModuleLoaded(SystemWlanLibrary().c_str()));
+    UniqueModule host(LoadLibraryA((WinePath(DOUBLES_DIR "/wlan_host") + "\\wlan_host.dll").c_str()));
+    ASSERT_TRUE(host);
+    const auto hostHasWlanAPI = ResolveEntryPoint<bool (*)()>(host.get(), "HostHasWlanAPI");
     ASSERT_NE(hostHasWlanAPI, nullptr);
     EXPECT_TRUE(hostHasWlanAPI());
     EXPECT_TRUE(IsModuleLoaded(SystemWlanLibrary().c_str()));
-    module.reset();
+    host.reset();
     EXPECT_FALSE(IsModuleLoaded(SystemWlanLibrary().c_str()));
 }
 

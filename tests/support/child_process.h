@@ -1,8 +1,7 @@
 // Running this test executable again as a child process set up the way a test needs: as a
-// Windows version Wine emulates, with DLL overrides of its own, from a chosen folder (so that a
-// test double beside it is first on the search path) and with extra environment variables.
-// The child runs the tests its filter selects; they read ChildArgument() to know they are the
-// child, and skip when it is empty.
+// Windows version Wine emulates, with load orders of its own, from a chosen folder (so that a
+// test double beside it comes first on the search path). The child runs the tests its filter
+// selects; they read ChildArgument() to know they are the child, and skip when it is empty.
 #pragma once
 
 #include <string>
@@ -14,24 +13,23 @@ struct ChildRun {
     std::string output;
 };
 
+// The child is a copy of this executable named "<stem>-child.exe", since Wine keys a program's
+// settings by file name.
 struct ChildOptions {
-    // The child is a copy named "<this executable's stem>-<tag>.exe". Wine keys a program's
-    // settings by file name, so children that run at the same time need tags of their own.
-    std::string tag;
     std::string folder;          // where the copy is placed; "" = beside this executable
     std::string windowsVersion;  // Wine's name ("win98", "nt40", ...); "" = the prefix's own
-    // Load orders for this child only, e.g. {"iphlpapi", "native,builtin"}. Wine sets a child's
-    // WINE* variables from its own environment, not from the parent's, so these go into the
-    // child's per-program registry settings instead.
+    // Load orders, e.g. {"iphlpapi", "native,builtin"}: Wine gives a child the WINE* variables
+    // of its own start-up, not the parent's, so these go into the child's program settings.
     std::vector<std::pair<std::string, std::string>> dllOverrides;
-    std::vector<std::pair<std::string, std::string>> environment;
-    std::string workingDirectory;      // "" = this process's
     std::string childArgument = "1";  // what ChildArgument() answers in the child
 };
 
 // Runs the tests of this executable that match `gtestFilter` in a child set up by `options`,
 // and waits for it. The copy and its Wine settings are removed afterwards.
 ChildRun RunChild(const std::string& gtestFilter, const ChildOptions& options);
+// The same, with nothing but the Windows version ("win98", "nt40", ...) set.
+ChildRun RunAsWindowsVersion(const std::string& version, const std::string& gtestFilter,
+                             const std::string& childArgument = "1");
 
 // True when the child's run failed no test and passed at least one (the others it selected
 // skip themselves, being meant for other roles).
@@ -43,6 +41,5 @@ std::string ChildArgument();
 // A path of the Linux side (a build folder, say) as Windows programs under Wine name it.
 std::string WinePath(const std::string& unixPath);
 
-// The full path of this executable and of the folder it lies in.
-std::string ThisExecutablePath();
+// The folder this executable lies in.
 std::string ThisExecutableFolder();

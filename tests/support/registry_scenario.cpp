@@ -23,11 +23,11 @@ UniqueKey OpenExisting(HKEY parent, const std::string& path) {
     return key;
 }
 
-UniqueKey Create(HKEY parent, const std::string& path, DWORD options) {
+UniqueKey Create(HKEY parent, const std::string& path, DWORD options = REG_OPTION_VOLATILE) {
     UniqueKey key;
     if (RegCreateKeyExA(parent, path.c_str(), 0, nullptr, options, KEY_ALL_ACCESS, nullptr, key.put(), nullptr) !=
         ERROR_SUCCESS)
-        throw std::runtime_error("cannot create HKLM\\" + path);
+        throw std::runtime_error("cannot create " + path);
     return key;
 }
 
@@ -47,16 +47,12 @@ bool IsVolatile(HKEY key) {
 
 // One key's values and subkeys, as read before the scenario changed anything.
 struct RegistryScenario::SavedKey {
-    std::string path;
-    bool existed = false;
     bool isVolatile = false;
     std::vector<SavedValue> values;
     std::vector<std::pair<std::string, std::unique_ptr<SavedKey>>> subkeys;
 
-    static std::unique_ptr<SavedKey> Read(HKEY key, const std::string& path) {
+    static std::unique_ptr<SavedKey> Read(HKEY key) {
         auto saved = std::make_unique<SavedKey>();
-        saved->path = path;
-        saved->existed = true;
         saved->isVolatile = IsVolatile(key);
         std::string name(kNameSize, '\0');
         std::vector<BYTE> data(kDataSize);
@@ -72,8 +68,8 @@ struct RegistryScenario::SavedKey {
             if (RegEnumKeyExA(key, index, name.data(), &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
                 break;
             const std::string subkeyName = name.substr(0, nameLength);
-            if (UniqueKey subkey = OpenExisting(key, subkeyName))
-                saved->subkeys.emplace_back(subkeyName, Read(subkey.get(), path + "\\" + subkeyName));
+            if (const UniqueKey subkey = OpenExisting(key, subkeyName))
+                saved->subkeys.emplace_back(subkeyName, Read(subkey.get()));
         }
         return saved;
     }
@@ -90,29 +86,28 @@ struct RegistryScenario::SavedKey {
 RegistryScenario::RegistryScenario(const std::vector<std::string>& ownedKeys) {
     for (const std::string& path : ownedKeys) {
         std::unique_ptr<SavedKey> saved;
-        if (UniqueKey key = OpenExisting(HKEY_LOCAL_MACHINE, path)) {
-            saved = SavedKey::Read(key.get(), path);
-        } else {
-            saved = std::make_unique<SavedKey>();
-            saved->path = path;
-        }
+        if (const UniqueKey key = OpenExisting(HKEY_LOCAL_MACHINE, path)) saved = SavedKey::Read(key.get());
         RegDeleteTreeA(HKEY_LOCAL_MACHINE, path.c_str());
-        m_saved.push_back(std::move(saved));
+        m_saved.emplace_back(path, std::move(saved));
     }
 }
 
 RegistryScenario::~RegistryScenario() {
-    for (const auto& saved : m_saved) {
-        RegDeleteTreeA(HKEY_LOCAL_MACHINE, saved->path.c_str());
-        if (saved->existed) saved->Write(HKEY_LOCAL_MACHINE, saved->path);
+    for (const auto& [path, saved] : m_saved) {
+        RegDeleteTreeA(HKEY_LOCAL_MACHINE, path.c_str());
+        if (saved) saved->Write(HKEY_LOCAL_MACHINE, path);
     }
 }
 
-void RegistryScenario::CreateKey(const std::string& path) { Create(HKEY_LOCAL_MACHINE, path, REG_OPTION_VOLATILE); }
+void RegistryScenario::CreateKey(const std::string& path) { Create(HKEY_LOCAL_MACHINE, path); }
 
 void RegistryScenario::SetString(const std::string& path, const std::string& name, const std::string& value) {
-    const UniqueKey key = Create(HKEY_LOCAL_MACHINE, path, REG_OPTION_VOLATILE);
+    SetRegistryString(HKEY_LOCAL_MACHINE, path, name, value);
+}
+
+void SetRegistryString(HKEY root, const std::string& path, const std::string& name, const std::string& value) {
+    const UniqueKey key = Create(root, path);
     if (RegSetValueExA(key.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                        static_cast<DWORD>(value.size() + 1)) != ERROR_SUCCESS)
-        throw std::runtime_error("cannot set HKLM\\" + path + "\\" + name);
+        throw std::runtime_error("cannot set " + path + "\\" + name);
 }

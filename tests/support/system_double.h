@@ -1,8 +1,6 @@
 // A test double put into the Wine prefix's system directory for a scope, for libraries the code
-// loads by their full system path. The prefix's own file (Wine's placeholder for its built-in
-// library) is set aside and put back afterwards. Only a child whose load order prefers the
-// native file (ChildOptions::dllOverrides) sees the double; every other program keeps Wine's
-// built-in library.
+// loads by their full system path; the prefix's own file is set aside and put back. Only a child
+// whose load order prefers the native file (ChildOptions::dllOverrides) sees the double.
 #pragma once
 
 #include <string>
@@ -14,8 +12,6 @@ public:
     ~ScopedSystemDouble();
     ScopedSystemDouble(const ScopedSystemDouble&) = delete;
     ScopedSystemDouble& operator=(const ScopedSystemDouble&) = delete;
-
-    const std::string& InstalledPath() const { return m_installed; }
 
 private:
     std::string m_installed;

@@ -54,7 +54,7 @@ __declspec(dllexport) DWORD WINAPI GetNumberOfInterfaces(DWORD*) { return ERROR_
 __declspec(dllexport) DWORD WINAPI GetIfEntry(void*) { return ERROR_NOT_SUPPORTED; }
 __declspec(dllexport) DWORD WINAPI GetIpForwardTable(void*, ULONG*, BOOL) { return ERROR_NOT_SUPPORTED; }
 __declspec(dllexport) DWORD WINAPI GetIpAddrTable(void*, ULONG*, BOOL) { return ERROR_NOT_SUPPORTED; }
-#ifndef IP_HELPER_DOUBLE_WITHOUT_GET_IP_NET_TABLE
+#ifndef WITHOUT_GET_IP_NET_TABLE
 __declspec(dllexport) DWORD WINAPI GetIpNetTable(void*, ULONG*, BOOL) { return ERROR_NOT_SUPPORTED; }
 #endif
 

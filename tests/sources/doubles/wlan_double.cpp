@@ -1,10 +1,6 @@
-// A wireless LAN library whose interface list the test chooses through the environment
-// variable LINKSET_WLAN_DOUBLE, read at every call:
-//   "{GUID},{GUID},..."  those interfaces ("" for none)
-//   "fail-open"          WlanOpenHandle fails
-//   "fail-enum"          WlanEnumInterfaces fails
-// It keeps count of client handles and lists it handed out and did not get back. One build
-// lacks WlanFreeMemory.
+// A wireless LAN library whose interface list ("{GUID},{GUID},...") or failure the test sets in
+// an environment variable, read at every call; it counts client handles and lists not given
+// back. One build lacks WlanFreeMemory.
 #include <windows.h>
 #include <objbase.h>
 
@@ -30,9 +26,9 @@ struct InterfaceList {
     DWORD index;
     InterfaceInfo items[1];
 };
-constexpr DWORD kStateConnected = 1;
 
 constexpr DWORD kClientVersion = 2;
+constexpr std::size_t kGuidTextLength = 38;
 std::atomic<LONG> g_outstanding{0};
 char g_handleCookie;
 
@@ -42,17 +38,13 @@ std::string Scenario() {
     return length < sizeof value ? std::string(value, length) : std::string();
 }
 
+// "{GUID},{GUID},...": each GUID text is of fixed length.
 std::vector<GUID> Interfaces(const std::string& scenario) {
     std::vector<GUID> guids;
-    std::size_t start = 0;
-    while (start < scenario.size()) {
-        std::size_t end = scenario.find(',', start);
-        if (end == std::string::npos) end = scenario.size();
-        const std::string text = scenario.substr(start, end - start);
-        const std::wstring wide(text.begin(), text.end());
+    for (std::size_t at = 0; at + kGuidTextLength <= scenario.size(); at += kGuidTextLength + 1) {
+        const std::wstring text(scenario.begin() + at, scenario.begin() + at + kGuidTextLength);
         GUID guid;
-        if (SUCCEEDED(CLSIDFromString(wide.c_str(), &guid))) guids.push_back(guid);
-        start = end + 1;
+        if (SUCCEEDED(CLSIDFromString(text.c_str(), &guid))) guids.push_back(guid);
     }
     return guids;
 }
@@ -86,16 +78,13 @@ __declspec(dllexport) DWORD WINAPI WlanEnumInterfaces(HANDLE client, void* reser
     auto* result = static_cast<InterfaceList*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size));
     if (!result) return ERROR_NOT_ENOUGH_MEMORY;
     result->numberOfItems = static_cast<DWORD>(guids.size());
-    for (std::size_t i = 0; i < guids.size(); ++i) {
-        result->items[i].interfaceGuid = guids[i];
-        result->items[i].state = kStateConnected;
-    }
+    for (std::size_t i = 0; i < guids.size(); ++i) result->items[i].interfaceGuid = guids[i];
     *list = result;
     ++g_outstanding;
     return ERROR_SUCCESS;
 }
 
-#ifndef WLAN_DOUBLE_WITHOUT_FREE_MEMORY
+#ifndef WITHOUT_WLAN_FREE_MEMORY
 __declspec(dllexport) void WINAPI WlanFreeMemory(void* memory) {
     if (!memory) return;
     HeapFree(GetProcessHeap(), 0, memory);
