@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <cctype>
 #include <cstring>
 #include <string>
 
@@ -10,12 +9,11 @@
 #include "resource_counts.h"
 #include "sources/wlan.h"
 #include "system/handles.h"
-#include "system_double.h"
 #include "wlan_double.h"
 
 namespace {
 
-std::string SystemWlanLibrary() { return SystemDirectory() + "\\wlanapi.dll"; }
+constexpr char kWlanLibrary[] = "wlanapi.dll";
 
 // Rows that no version Wine emulates reaches: a service-pack text that is almost the one, and
 // the version bounds on either side of XP.
@@ -51,8 +49,8 @@ TEST(Wlan, BindsWhereTheSystemHasTheApiAndAnswersPerAdapter) {
         {"wlan_double_without_free", "", "unbound"},
     };
     for (const auto& c : cases) {
-        const ScopedSystemDouble installed(WinePath(DOUBLES_DIR "/") + c.doubleName + "\\wlanapi.dll", "wlanapi.dll");
         ChildOptions options;
+        options.systemDouble = WinePath(DOUBLES_DIR "/") + c.doubleName + "\\" + kWlanLibrary;
         options.windowsVersion = c.version;
         options.dllOverrides = {{"wlanapi", "native"}};  // else Wine loads its built-in library
         options.childArgument = c.role;
@@ -76,7 +74,7 @@ TEST(WlanChild, IsBoundAsTheSystemAllowsAndAnswersFromTheInterfaceList) {
     CWlanAPI* const wlan = GetWlanAPI();
     EXPECT_EQ(GetWlanAPI(), wlan);
     EXPECT_EQ(g_versionQueries, 1) << "the system is judged once per process";
-    const HMODULE library = GetModuleHandleA(SystemWlanLibrary().c_str());
+    const HMODULE library = GetModuleHandleA(kWlanLibrary);
     EXPECT_EQ(library != nullptr, role == "bound");
     ASSERT_EQ(wlan != nullptr, role == "bound");
     if (!wlan) return;
@@ -85,8 +83,7 @@ TEST(WlanChild, IsBoundAsTheSystemAllowsAndAnswersFromTheInterfaceList) {
 
     const std::string first = "{5A1E0001-0000-4000-8000-00000000A1FA}";
     const std::string second = "{5A1E0002-0000-4000-8000-00000000B2FB}";
-    std::string lowerSecond = second;
-    for (char& c : lowerSecond) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string lowerSecond = "{5a1e0002-0000-4000-8000-00000000b2fb}";
     const std::string both = first + "," + second;
     const struct {
         std::string interfaces;
@@ -113,15 +110,15 @@ TEST(WlanChild, IsBoundAsTheSystemAllowsAndAnswersFromTheInterfaceList) {
 
 // Unloading the library that built the binding destroys it, and that frees Wine's wlanapi.dll.
 TEST(Wlan, GoesWithTheLibraryThatBuiltIt) {
-    ASSERT_FALSE(IsModuleLoaded(SystemWlanLibrary().c_str()));
+    ASSERT_FALSE(IsModuleLoaded(kWlanLibrary));
     UniqueModule host(LoadLibraryA((WinePath(DOUBLES_DIR "/wlan_host") + "\\wlan_host.dll").c_str()));
     ASSERT_TRUE(host);
     const auto hostHasWlanAPI = ResolveEntryPoint<bool (*)()>(host.get(), "HostHasWlanAPI");
     ASSERT_NE(hostHasWlanAPI, nullptr);
     EXPECT_TRUE(hostHasWlanAPI());
-    EXPECT_TRUE(IsModuleLoaded(SystemWlanLibrary().c_str()));
+    EXPECT_TRUE(IsModuleLoaded(kWlanLibrary));
     host.reset();
-    EXPECT_FALSE(IsModuleLoaded(SystemWlanLibrary().c_str()));
+    EXPECT_FALSE(IsModuleLoaded(kWlanLibrary));
 }
 
 }  // namespace

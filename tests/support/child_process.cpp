@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <stdexcept>
 
 #include "registry_scenario.h"
@@ -25,6 +26,37 @@ std::string ThisExecutablePath() {
 }
 
 std::string FileName(const std::string& path) { return path.substr(path.find_last_of("\\/") + 1); }
+
+std::string SystemDirectory() {
+    char directory[MAX_PATH] = {};
+    const UINT length = GetSystemDirectoryA(directory, sizeof directory);
+    if (length == 0 || length >= sizeof directory) throw std::runtime_error("no system directory");
+    return std::string(directory, length);
+}
+
+// A double in the system directory; the prefix's own file (Wine's placeholder for its built-in
+// library) is set aside and put back.
+class SystemDouble {
+public:
+    explicit SystemDouble(const std::string& doublePath)
+        : m_installed(SystemDirectory() + "\\" + FileName(doublePath)), m_saved(m_installed + ".linkset-saved") {
+        // A saved file left by a run that died keeps the prefix's original; it is not overwritten.
+        if (GetFileAttributesA(m_saved.c_str()) == INVALID_FILE_ATTRIBUTES)
+            MoveFileExA(m_installed.c_str(), m_saved.c_str(), MOVEFILE_REPLACE_EXISTING);
+        if (!CopyFileA(doublePath.c_str(), m_installed.c_str(), FALSE))
+            throw std::runtime_error("cannot install " + doublePath + " as " + m_installed);
+    }
+    ~SystemDouble() {
+        DeleteFileA(m_installed.c_str());
+        MoveFileExA(m_saved.c_str(), m_installed.c_str(), MOVEFILE_REPLACE_EXISTING);
+    }
+    SystemDouble(const SystemDouble&) = delete;
+    SystemDouble& operator=(const SystemDouble&) = delete;
+
+private:
+    std::string m_installed;
+    std::string m_saved;
+};
 
 // A copy of this executable with Wine's settings for a program of its name; both go when the
 // child is done.
@@ -55,10 +87,19 @@ private:
     std::string m_settings;
 };
 
+std::string ReadToEnd(HANDLE pipe) {
+    std::string output;
+    char buffer[4096];
+    for (DWORD got = 0; ReadFile(pipe, buffer, sizeof buffer, &got, nullptr) && got > 0;) output.append(buffer, got);
+    return output;
+}
+
 }  // namespace
 
 ChildRun RunChild(const std::string& gtestFilter, const ChildOptions& options) {
     const ChildProgram program(options);
+    std::optional<SystemDouble> systemDouble;
+    if (!options.systemDouble.empty()) systemDouble.emplace(options.systemDouble);
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
     UniqueHandle readEnd, writeEnd;
     if (!CreatePipe(readEnd.put(), writeEnd.put(), &inherit, 0)) throw std::runtime_error("cannot create pipe");
@@ -69,16 +110,15 @@ ChildRun RunChild(const std::string& gtestFilter, const ChildOptions& options) {
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdOutput = startup.hStdError = writeEnd.get();
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    std::string commandLine = "\"" + program.Path() + "\" --gtest_filter=" + gtestFilter + kChildFlag + options.childArgument;
+    std::string commandLine =
+        "\"" + program.Path() + "\" --gtest_filter=" + gtestFilter + kChildFlag + options.childArgument;
     PROCESS_INFORMATION process = {};
     if (!CreateProcessA(program.Path().c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
                         &startup, &process))
         throw std::runtime_error("cannot start " + program.Path());
     const UniqueHandle processHandle(process.hProcess), threadHandle(process.hThread);
     writeEnd.reset();  // the child holds the only write end now, so reading ends with it
-    std::string output;
-    char buffer[4096];
-    for (DWORD got = 0; ReadFile(readEnd.get(), buffer, sizeof buffer, &got, nullptr) && got > 0;) output.append(buffer, got);
+    const std::string output = ReadToEnd(readEnd.get());
     DWORD exitCode = kNoExitCode;
     WaitForSingleObject(processHandle.get(), INFINITE);
     GetExitCodeProcess(processHandle.get(), &exitCode);

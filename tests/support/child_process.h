@@ -1,7 +1,8 @@
 // Running this test executable again as a child process set up the way a test needs: as a
 // Windows version Wine emulates, with load orders of its own, from a chosen folder (so that a
-// test double beside it comes first on the search path). The child runs the tests its filter
-// selects; they read ChildArgument() to know they are the child, and skip when it is empty.
+// test double beside it comes first on the search path), with a double in the system directory.
+// The child runs the tests its filter selects; they read ChildArgument() to know they are the
+// child, and skip when it is empty.
 #pragma once
 
 #include <string>
@@ -21,6 +22,10 @@ struct ChildOptions {
     // Load orders, e.g. {"iphlpapi", "native,builtin"}: Wine gives a child the WINE* variables
     // of its own start-up, not the parent's, so these go into the child's program settings.
     std::vector<std::pair<std::string, std::string>> dllOverrides;
+    // A double put into the prefix's system directory under its own file name for the child's
+    // run, for libraries loaded by their full system path. Only a load order that prefers the
+    // native file makes even this child see it; every other program keeps Wine's own.
+    std::string systemDouble;
     std::string childArgument = "1";  // what ChildArgument() answers in the child
 };
 
