@@ -6,7 +6,6 @@
 #include <cstring>
 #include <optional>
 #include <string>
-#include <utility>
 
 #include "child_process.h"
 #include "named_process.h"
@@ -14,41 +13,36 @@
 namespace {
 
 constexpr DWORD kUntouched = 0xDEADBEEF;
-
-OSVERSIONINFOA Version(DWORD platform, DWORD major, DWORD minor, DWORD build = 0) {
-    return {sizeof(OSVERSIONINFOA), major, minor, build, platform, {}};
-}
+constexpr const char* kProbeName = "LinkSetProbe.EXE";
 
 // The rows that no version Wine emulates reaches: an early 98 build, a 5.2 that is not AMD64, a
-// failed extended query, a 6.x server beyond 6.1, an unknown platform.
+// failed extended query, 6.x products Wine never answers, an unknown platform.
 TEST(ClassifyOS, DecidesByTheFirstMatchingRow) {
-    constexpr WORD x86 = PROCESSOR_ARCHITECTURE_INTEL, amd64 = PROCESSOR_ARCHITECTURE_AMD64,
-                   ia64 = PROCESSOR_ARCHITECTURE_IA64;
+    constexpr WORD amd64 = PROCESSOR_ARCHITECTURE_AMD64, ia64 = PROCESSOR_ARCHITECTURE_IA64;
     const std::optional<BYTE> none, workstation = VER_NT_WORKSTATION, server = VER_NT_SERVER;
     const struct {
-        OSVERSIONINFOA version;
+        DWORD platform, major, minor, build;
         std::optional<BYTE> product;
         WORD architecture;
         OSType code;
         const char* name;
     } cases[] = {
-        {Version(1, 4, 10, 0x040A08AD), none, x86, OS_TYPE_WINDOWS_98, "Windows 98"},
-        {Version(1, 4, 10, 0x040A08AE), none, x86, OS_TYPE_WINDOWS_98_SE, "Windows 98 SE"},
-        {Version(2, 5, 2), workstation, ia64, OS_TYPE_WINDOWS_SERVER_2003, "Windows Server 2003 family"},
-        {Version(2, 5, 2), workstation, x86, OS_TYPE_WINDOWS_SERVER_2003, "Windows Server 2003 family"},
-        {Version(2, 6, 1), none, amd64, OS_TYPE_WINDOWS_VISTA, "Windows Vista"},
-        {Version(2, 6, 1), VER_NT_DOMAIN_CONTROLLER, amd64, OS_TYPE_WINDOWS_SERVER_2008_R2, "Windows Server 2008 R2"},
-        {Version(2, 10, 0), server, amd64, OS_TYPE_WINDOWS_SERVER_2008, "Windows Server 2008"},
-        {Version(0, 6, 1), workstation, amd64, OS_TYPE_UNKNOWN, ""},
+        {1, 4, 10, 0x040A08AD, none, amd64, OS_TYPE_WINDOWS_98, "Windows 98"},
+        {2, 5, 2, 0, workstation, ia64, OS_TYPE_WINDOWS_SERVER_2003, "Windows Server 2003 family"},
+        {2, 6, 1, 0, none, amd64, OS_TYPE_WINDOWS_VISTA, "Windows Vista"},
+        {2, 6, 1, 0, VER_NT_DOMAIN_CONTROLLER, amd64, OS_TYPE_WINDOWS_SERVER_2008_R2, "Windows Server 2008 R2"},
+        {2, 10, 0, 0, server, amd64, OS_TYPE_WINDOWS_SERVER_2008, "Windows Server 2008"},
+        {0, 6, 1, 0, workstation, amd64, OS_TYPE_UNKNOWN, ""},
     };
     for (const auto& c : cases) {
-        const OSKind kind = ClassifyOS(c.version, c.product, c.architecture);
+        const OSVERSIONINFOA version = {sizeof version, c.major, c.minor, c.build, c.platform, {}};
+        const OSKind kind = ClassifyOS(version, c.product, c.architecture);
         EXPECT_EQ(kind.code, c.code) << c.name;
         EXPECT_STREQ(kind.name, c.name);
     }
     EXPECT_TRUE(IsProcessorArchitecture64(amd64) && IsProcessorArchitecture64(ia64));
-    EXPECT_FALSE(IsProcessorArchitecture64(x86) || IsProcessorArchitecture64(PROCESSOR_ARCHITECTURE_ARM64) ||
-                 IsProcessorArchitecture64(PROCESSOR_ARCHITECTURE_UNKNOWN));
+    EXPECT_FALSE(IsProcessorArchitecture64(PROCESSOR_ARCHITECTURE_INTEL) ||
+                 IsProcessorArchitecture64(PROCESSOR_ARCHITECTURE_ARM64));
 }
 
 // What each emulated version answers. The machine is AMD64, so Server 2003 reads as XP x64;
@@ -90,85 +84,72 @@ TEST(SystemFactsChild, AnswerTheEmulatedVersion) {
     EXPECT_EQ(IsWindows2000OrLater(), answer->code >= OS_TYPE_WINDOWS_2000);
     EXPECT_EQ(IsVistaOrLater(), answer->code >= OS_TYPE_WINDOWS_VISTA);
     EXPECT_TRUE(Is64BitSystem());
+    // The parent's probe is found everywhere but on NT 4, whose process list is never read.
+    DWORD id = kUntouched;
+    const bool findable = answer->code != OS_TYPE_WINDOWS_NT;
+    EXPECT_EQ(FindProcessByName("linksetprobe.exe", &id), findable);
+    EXPECT_EQ(id != kUntouched, findable);
 }
 
 TEST(SystemFacts, AnswerEveryEmulatedVersion) {
+    const NamedProcess probe(kProbeName);
     for (const auto& answer : kAnswers) {
         const ChildRun run = RunAsWindowsVersion(answer.version, "SystemFactsChild.*", answer.version);
         EXPECT_TRUE(ChildPassed(run)) << answer.version << ":\n" << run.output;
     }
 }
 
-TEST(FindProcessByName, MatchesTheBaseNameOfARunningProcessWithoutCaseExceptOnNT4) {
-    const NamedProcess probe("LinkSetProbe.EXE");
+TEST(FindProcessByName, MatchesOnlyTheBaseNameOfARunningProcessWithoutCase) {
+    const NamedProcess probe(kProbeName);
     DWORD id = kUntouched;
     EXPECT_TRUE(FindProcessByName("linksetprobe.exe", &id));
     EXPECT_EQ(id, probe.Id());
 
     id = kUntouched;
-    for (const std::string& name : {probe.Path(), std::string("linksetprobe")})
-        EXPECT_FALSE(FindProcessByName(name.c_str(), &id)) << name;
-    EXPECT_FALSE(FindProcessByName(nullptr, &id));
+    for (const char* name : {probe.Path().c_str(), "linksetprobe", static_cast<const char*>(nullptr)})
+        EXPECT_FALSE(FindProcessByName(name, &id)) << (name ? name : "null");
     EXPECT_EQ(id, kUntouched);
     EXPECT_TRUE(IsExecutableNamed("C:\\Program Files\\Client\\VPNCLIENT.EXE", "vpnclient.exe"));
     EXPECT_FALSE(IsExecutableNamed("C:\\vpnclient.exe\\other.exe", "vpnclient.exe"));
-
-    const ChildRun run = RunAsWindowsVersion("nt40", "FindProcessByNameChild.*", "LinkSetProbe.exe");
-    EXPECT_TRUE(ChildPassed(run)) << run.output;
-}
-
-TEST(FindProcessByNameChild, FindsNothingOnNT4) {
-    const std::string name = ChildArgument();
-    if (name.empty()) GTEST_SKIP() << "runs only as a child";
-    ASSERT_EQ(GetOSType(), OS_TYPE_WINDOWS_NT);
-    DWORD id = kUntouched;
-    EXPECT_FALSE(FindProcessByName(name.c_str(), &id));
-    EXPECT_EQ(id, kUntouched);
 }
 
 constexpr std::size_t kNameSize = 32;
+constexpr UINT kJapaneseCodePage = 932;
 constexpr char kDoubleByte[] = "\x82\xA0";  // Shift-JIS HIRAGANA LETTER A: lead and trail byte
 
-// The copy into 32 bytes of a larger buffer, and its answer; nothing may land behind them.
-std::pair<std::string, std::size_t> CopyInto32(const std::string& source) {
-    char buffer[kNameSize + 1];
-    std::memset(buffer, '#', sizeof buffer);
-    const std::size_t length = CopyStringBounded(buffer, source.c_str(), kNameSize);
-    EXPECT_EQ(buffer[kNameSize], '#') << "wrote past the buffer";
-    return {buffer, length};
-}
-
-// 30 single bytes, then a double-byte character whose second byte would be the 32nd.
-const std::string kSplitAt32 = std::string(30, 'a') + kDoubleByte + "z";
-
-TEST(CopyStringBounded, CopiesWhatFitsAndAnswersTheSourceLength) {
-    EXPECT_EQ(CopyInto32(std::string(40, 'x')), std::make_pair(std::string(31, 'x'), std::size_t{40}));
-    EXPECT_EQ(CopyInto32(std::string(31, 'y')), std::make_pair(std::string(31, 'y'), std::size_t{31}));
-    EXPECT_EQ(CopyInto32(""), std::make_pair(std::string(), std::size_t{0}));
+// Runs in the locale's code page, and again under Japanese through a CTest entry of its own that
+// names the code page it must get.
+TEST(CopyStringBounded, CopiesWhatFitsWithoutSplittingACharacterAndAnswersTheSourceLength) {
+    char wanted[16] = {};
+    if (GetEnvironmentVariableA("LINKSET_TEST_CODEPAGE", wanted, sizeof wanted) != 0) {
+        ASSERT_EQ(std::to_string(GetACP()), wanted) << "Wine did not take the locale";
+    }
+    const bool doubleByte = GetACP() == kJapaneseCodePage;
+    const std::string thirty(30, 'a'), lead(1, kDoubleByte[0]);
+    std::string forty;
+    while (forty.size() < 40) forty += kDoubleByte;
+    const struct {
+        std::string source, inSingleByte, inDoubleByte;
+    } cases[] = {
+        {std::string(40, 'x'), std::string(31, 'x'), std::string(31, 'x')},
+        {std::string(31, 'y'), std::string(31, 'y'), std::string(31, 'y')},
+        {"", "", ""},
+        {thirty + kDoubleByte + "z", thirty + lead, thirty},  // the trail byte would be the 32nd
+        {thirty.substr(1) + kDoubleByte, thirty.substr(1) + kDoubleByte, thirty.substr(1) + kDoubleByte},
+        {forty, forty.substr(0, 31), forty.substr(0, 30)},
+    };
+    for (const auto& c : cases) {
+        char buffer[kNameSize + 1];
+        std::memset(buffer, '#', sizeof buffer);
+        EXPECT_EQ(CopyStringBounded(buffer, c.source.c_str(), kNameSize), c.source.size());
+        EXPECT_EQ(std::string(buffer, strnlen(buffer, sizeof buffer)), doubleByte ? c.inDoubleByte : c.inSingleByte);
+        EXPECT_EQ(buffer[kNameSize], '#') << "wrote past the buffer";
+    }
     char kept[] = "keep";
     EXPECT_EQ(CopyStringBounded(kept, nullptr, sizeof kept), 0u);
     EXPECT_STREQ(kept, "");
     EXPECT_EQ(CopyStringBounded(kept, "other", 0) + CopyStringBounded(nullptr, "other", kNameSize), 0u);
     EXPECT_EQ(kept[1], 'e');
-    // In a single-byte code page, the lead byte is a character of its own.
-    if (GetACP() != 932) {
-        EXPECT_EQ(CopyInto32(kSplitAt32).first, std::string(30, 'a') + kDoubleByte[0]);
-    }
-}
-
-// Only under Wine's Japanese locale, which a CTest entry of its own sets.
-TEST(CopyStringBoundedJapanese, NeverSplitsADoubleByteCharacter) {
-    char wanted[16] = {};
-    GetEnvironmentVariableA("LINKSET_TEST_CODEPAGE", wanted, sizeof wanted);
-    if (wanted[0] == '\0') GTEST_SKIP() << "runs only under the Japanese locale";
-    ASSERT_EQ(std::to_string(GetACP()), wanted) << "Wine did not take the Japanese locale";
-
-    EXPECT_EQ(CopyInto32(kSplitAt32), std::make_pair(std::string(30, 'a'), kSplitAt32.size()));
-    const std::string fits = std::string(29, 'a') + kDoubleByte;
-    EXPECT_EQ(CopyInto32(fits).first, fits);
-    std::string forty;
-    while (forty.size() < 40) forty += kDoubleByte;
-    EXPECT_EQ(CopyInto32(forty), std::make_pair(forty.substr(0, 30), std::size_t{40}));
 }
 
 }  // namespace

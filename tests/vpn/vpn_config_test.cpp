@@ -1,9 +1,9 @@
+#include "vpn/vpn_config.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <vector>
-
-#include "vpn/vpn_config.h"
 
 namespace {
 
@@ -21,13 +21,23 @@ Types Enabled(const IVPNConfig& config) {
     return types;
 }
 
-TEST(VPNConfig, EntriesKeepTheirFirstPlaceAndOneEntryPerKind) {
+TEST(VPNConfig, EntriesKeepTheirFirstPlaceOneEntryPerKindAndSoDoTheirCopies) {
     CVPNConfig config;
     EXPECT_EQ(Enabled(config), Types{});
     EXPECT_EQ(config.EnablePlugIn(PLUGIN_ALL, true), kConfigDone);
     EXPECT_EQ(Enabled(config), (Types{1, 2, 3, 4, 5, 6, 7, 8}));
     config.EnablePlugIn(PLUGIN_RAS, false);
     EXPECT_EQ(Enabled(config), (Types{1, 2, 3, 4, 6, 7, 8}));
+
+    const std::unique_ptr<IVPNConfig> copy(config.CreateConfig());
+    EXPECT_EQ(Enabled(*copy), Types{});
+    copy->CopyFrom(&config);
+    EXPECT_EQ(Enabled(*copy), (Types{1, 2, 3, 4, 6, 7, 8}));
+    copy->EnablePlugIn(PLUGIN_RAS, true);  // the disabled entry came along, in its place
+    EXPECT_EQ(Enabled(*copy), (Types{1, 2, 3, 4, 5, 6, 7, 8}));
+    copy->CopyFrom(nullptr);
+    EXPECT_EQ(Enabled(*copy), Types{});
+
     config.EnablePlugIn(PLUGIN_RAS, true);
     config.EnablePlugIn(PLUGIN_CHECKPOINT, true);  // already there: no second entry
     config.EnablePlugIn(static_cast<EPLUGINTYPE>(12), true);
@@ -39,46 +49,29 @@ TEST(VPNConfig, EntriesKeepTheirFirstPlaceAndOneEntryPerKind) {
 
 TEST(VPNConfig, ShortBuffersGetNothingButTheNumberNeeded) {
     CVPNConfig config;
-    config.EnablePlugIn(PLUGIN_CISCO3000, true);
-    config.EnablePlugIn(PLUGIN_RAS, true);
-    config.EnablePlugIn(PLUGIN_ALCATEL, true);
-    struct Ask { uint32_t bytes, capacity; } tooSmall[] = {{12, 2}, {11, 3}, {0, 3}};
-    for (const Ask& ask : tooSmall) {
+    const uint32_t kinds[] = {PLUGIN_CISCO3000, PLUGIN_RAS, PLUGIN_ALCATEL};
+    config.EnablePlugIns(kinds, sizeof kinds, 3, true);
+    const std::pair<uint32_t, uint32_t> tooSmall[] = {{12, 2}, {11, 3}, {0, 3}};  // bytes, capacity
+    for (const auto& [bytes, capacity] : tooSmall) {
         Types buffer(3, kUntouched);
-        uint32_t count = ask.capacity, needed = 0;
-        EXPECT_EQ(config.GetEnabledPlugIns(buffer.data(), ask.bytes, &count, &needed), kConfigDone);
-        EXPECT_EQ(count, 0u);
-        EXPECT_EQ(needed, 3u);
-        EXPECT_EQ(buffer, Types(3, kUntouched)) << ask.bytes << " bytes, room for " << ask.capacity;
+        uint32_t count = capacity, needed = 0;
+        EXPECT_EQ(config.GetEnabledPlugIns(buffer.data(), bytes, &count, &needed), kConfigDone);
+        EXPECT_EQ(std::make_pair(count, needed), std::make_pair(0u, 3u));
+        EXPECT_EQ(buffer, Types(3, kUntouched)) << bytes << " bytes, room for " << capacity;
     }
 }
 
 TEST(VPNConfig, EnablePlugInsRefusesAWholeArrayOrAppliesAllOfIt) {
     CVPNConfig config;
+    const uint32_t kinds[] = {PLUGIN_SAFENET, 12, PLUGIN_NETSCREEN};
     const uint32_t withAll[] = {PLUGIN_CISCO3000, PLUGIN_ALL, PLUGIN_RAS};
     EXPECT_EQ(config.EnablePlugIns(withAll, sizeof withAll, 3, true), kConfigRefused);
-    EXPECT_EQ(config.EnablePlugIns(withAll, 8, 3, true), kConfigRefused);
-    EXPECT_EQ(config.EnablePlugIns(withAll, sizeof withAll, -1, true), kConfigRefused);
+    EXPECT_EQ(config.EnablePlugIns(kinds, sizeof kinds - 1, 3, true), kConfigRefused);
+    EXPECT_EQ(config.EnablePlugIns(kinds, sizeof kinds, -1, true), kConfigRefused);
     EXPECT_EQ(Enabled(config), Types{});  // not even the kind before PLUGIN_ALL
     EXPECT_EQ(config.EnablePlugIns(nullptr, 0, 0, true), kConfigDone);
-
-    const uint32_t kinds[] = {PLUGIN_SAFENET, 12, PLUGIN_NETSCREEN};
     EXPECT_EQ(config.EnablePlugIns(kinds, sizeof kinds, 3, true), kConfigDone);
     EXPECT_EQ(Enabled(config), (Types{4, 12, 2}));
-}
-
-TEST(VPNConfig, ACopyKeepsOrderAndFlagsAndNullEmpties) {
-    CVPNConfig original;
-    original.EnablePlugIn(PLUGIN_ALL, true);
-    original.EnablePlugIn(PLUGIN_NETSCREEN, false);
-    const std::unique_ptr<IVPNConfig> copy(original.CreateConfig());
-    EXPECT_EQ(Enabled(*copy), Types{});
-    copy->CopyFrom(&original);
-    EXPECT_EQ(Enabled(*copy), (Types{1, 3, 4, 5, 6, 7, 8}));
-    copy->EnablePlugIn(PLUGIN_NETSCREEN, true);  // the disabled entry came along, in its place
-    EXPECT_EQ(Enabled(*copy), (Types{1, 2, 3, 4, 5, 6, 7, 8}));
-    copy->CopyFrom(nullptr);
-    EXPECT_EQ(Enabled(*copy), Types{});
 }
 
 }  // namespace
