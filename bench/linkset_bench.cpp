@@ -86,17 +86,17 @@ void BenchQueries() {
     }
 }
 
-std::vector<AdapterSpec> Adapters(int n) {
-    std::vector<AdapterSpec> adapters;
+std::vector<FakeAdapter> Adapters(int n) {
+    std::vector<FakeAdapter> adapters;
     for (int i = 0; i < n; ++i) {
-        AdapterSpec spec;
-        spec.name = "{BENCH-" + std::to_string(i) + "}";
-        spec.description = "Benchmark adapter";
-        spec.index = static_cast<DWORD>(i + 1);
-        spec.addresses = {{"10.0." + std::to_string(i / 250) + "." + std::to_string(i % 250 + 1), "255.255.0.0"}};
-        spec.gateways = {"10.0.0.254"};
-        spec.dns = {"8.8.8.8", "8.8.4.4"};
-        adapters.push_back(spec);
+        FakeAdapter made;
+        made.name = "{BENCH-" + std::to_string(i) + "}";
+        made.description = "Benchmark adapter";
+        made.index = static_cast<DWORD>(i + 1);
+        made.addresses = {{"10.0." + std::to_string(i / 250) + "." + std::to_string(i % 250 + 1), "255.255.0.0"}};
+        made.gateways = {"10.0.0.254"};
+        made.dns = {"8.8.8.8", "8.8.4.4"};
+        adapters.push_back(made);
     }
     return adapters;
 }

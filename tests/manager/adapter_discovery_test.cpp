@@ -15,14 +15,14 @@ namespace {
 
 uint32_t Ip(const char* text) { return ParseDottedAddress(text); }
 
-AdapterSpec Adapter(const char* name, UINT type, DWORD index, const char* address, const char* description = "NIC") {
-    AdapterSpec spec;
-    spec.name = name;
-    spec.type = type;
-    spec.index = index;
-    spec.description = description;
-    spec.addresses = {{address, "255.255.255.0"}};
-    return spec;
+FakeAdapter Adapter(const char* name, UINT type, DWORD index, const char* address, const char* description = "NIC") {
+    FakeAdapter made;
+    made.name = name;
+    made.type = type;
+    made.index = index;
+    made.description = description;
+    made.addresses = {{address, "255.255.255.0"}};
+    return made;
 }
 
 std::vector<PORT_INFO> Ports(CLinkSetManager& manager) {
@@ -34,7 +34,7 @@ std::vector<PORT_INFO> Ports(CLinkSetManager& manager) {
 }
 
 // One adapter pass of a fresh manager over `adapters`.
-std::vector<PORT_INFO> Discover(std::vector<AdapterSpec> adapters) {
+std::vector<PORT_INFO> Discover(std::vector<FakeAdapter> adapters) {
     AdapterScenario scenario(std::move(adapters));
     EXPECT_TRUE(scenario.UsesDouble()) << "the IP Helper double was not loaded";
     CLinkSetManager manager(CLinkSetManager::Start::WithoutMaintenanceThread);
@@ -76,7 +76,7 @@ TEST(AdapterDiscovery, TypesComeFromTheAdapterTypeAndTheCiscoRule) {
 }
 
 TEST(AdapterDiscovery, FillsAddressesGatewayMacDhcpWinsAndDns) {
-    AdapterSpec busy = Adapter("{B1}", MIB_IF_TYPE_ETHERNET, 1, "10.1.0.1");
+    FakeAdapter busy = Adapter("{B1}", MIB_IF_TYPE_ETHERNET, 1, "10.1.0.1");
     busy.addresses.clear();
     for (int i = 0; i < 250; ++i) busy.addresses.push_back({"10.1." + std::to_string(i / 100) + "." + std::to_string(i % 100 + 1), "255.255.0.0"});
     busy.gateways = {"10.1.0.254", "10.1.0.253"};
@@ -88,7 +88,7 @@ TEST(AdapterDiscovery, FillsAddressesGatewayMacDhcpWinsAndDns) {
     busy.secondaryWins = {"10.1.0.9", ""};
     busy.dns = {"0.0.0.0", "", "8.8.8.8"};
 
-    AdapterSpec bare = Adapter("{B2}", MIB_IF_TYPE_ETHERNET, 2, "0.0.0.0");
+    FakeAdapter bare = Adapter("{B2}", MIB_IF_TYPE_ETHERNET, 2, "0.0.0.0");
     bare.mac = {0xAA, 0xBB, 0xCC, 0xDD};
     bare.dhcpServer = "10.1.0.250";  // ignored while DHCP is off
     bare.primaryWins = {"10.1.0.8"};  // ignored without HaveWins
@@ -142,11 +142,11 @@ TEST(AdapterDiscovery, ConnectionNamesComeFromTheRegistry) {
 }
 
 TEST(AdapterDiscovery, TheSignatureMovesTheChangeCountOnlyWhenTheAddressSumMoves) {
-    std::vector<AdapterSpec> adapters = {Adapter("{S1}", MIB_IF_TYPE_ETHERNET, 1, "10.4.0.1"),
+    std::vector<FakeAdapter> adapters = {Adapter("{S1}", MIB_IF_TYPE_ETHERNET, 1, "10.4.0.1"),
                                          Adapter("{S2}", MIB_IF_TYPE_ETHERNET, 2, "10.4.0.2")};
     // One scenario at a time: a scenario's end clears what the double answers.
     std::unique_ptr<AdapterScenario> scenario;
-    auto machine = [&](const std::vector<AdapterSpec>& now) {
+    auto machine = [&](const std::vector<FakeAdapter>& now) {
         scenario.reset();
         scenario = std::make_unique<AdapterScenario>(now);
     };
@@ -181,7 +181,7 @@ TEST(AdapterDiscovery, TheSignatureMovesTheChangeCountOnlyWhenTheAddressSumMoves
 // wireless, over every other type.
 TEST(AdapterDiscoveryChild, WirelessBySpeedWithoutTheWlanService) {
     if (ChildArgument() != "win2k") GTEST_SKIP() << "runs only as a child";
-    std::vector<AdapterSpec> adapters = {Adapter("{W54}", MIB_IF_TYPE_ETHERNET, 1, "10.5.0.1"),
+    std::vector<FakeAdapter> adapters = {Adapter("{W54}", MIB_IF_TYPE_ETHERNET, 1, "10.5.0.1"),
                                          Adapter("{W100}", MIB_IF_TYPE_ETHERNET, 2, "10.5.0.2"),
                                          Adapter("{WC}", MIB_IF_TYPE_ETHERNET, 3, "10.5.0.3", "Cisco VPN"),
                                          Adapter("{WP}", MIB_IF_TYPE_PPP, 4, "10.5.0.4")};

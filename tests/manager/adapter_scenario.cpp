@@ -8,7 +8,7 @@
 
 namespace {
 
-std::vector<AdapterSpec> g_adapters;
+std::vector<FakeAdapter> g_adapters;
 
 // Copies as much of `text` as the field holds with its terminator.
 template <size_t N>
@@ -36,7 +36,7 @@ void Chain(IP_ADDR_STRING& first, const std::vector<Item>& items, IP_ADDR_STRING
     }
 }
 
-size_t ExtraEntries(const AdapterSpec& a) {
+size_t ExtraEntries(const FakeAdapter& a) {
     auto extra = [](size_t n) { return n > 1 ? n - 1 : 0; };
     return extra(a.addresses.size()) + extra(a.gateways.size()) + extra(a.primaryWins.size()) +
            extra(a.secondaryWins.size());
@@ -45,7 +45,7 @@ size_t ExtraEntries(const AdapterSpec& a) {
 DWORD WINAPI ScenarioAdaptersInfo(void* buffer, ULONG* size) {
     if (g_adapters.empty()) return ERROR_NO_DATA;
     size_t extra = 0;
-    for (const AdapterSpec& a : g_adapters) extra += ExtraEntries(a);
+    for (const FakeAdapter& a : g_adapters) extra += ExtraEntries(a);
     const ULONG needed = static_cast<ULONG>(g_adapters.size() * sizeof(IP_ADAPTER_INFO) + extra * sizeof(IP_ADDR_STRING));
     if (buffer == nullptr || *size < needed) {
         *size = needed;
@@ -55,24 +55,24 @@ DWORD WINAPI ScenarioAdaptersInfo(void* buffer, ULONG* size) {
     auto* adapters = static_cast<IP_ADAPTER_INFO*>(buffer);
     auto* spare = reinterpret_cast<IP_ADDR_STRING*>(adapters + g_adapters.size());
     for (size_t i = 0; i < g_adapters.size(); ++i) {
-        const AdapterSpec& spec = g_adapters[i];
+        const FakeAdapter& made = g_adapters[i];
         IP_ADAPTER_INFO& out = adapters[i];
         out.Next = i + 1 < g_adapters.size() ? &adapters[i + 1] : nullptr;
-        Put(out.AdapterName, spec.name);
-        Put(out.Description, spec.description);
-        out.AddressLength = static_cast<UINT>(spec.mac.size());
-        std::memcpy(out.Address, spec.mac.data(), std::min(spec.mac.size(), sizeof out.Address));
-        out.Index = spec.index;
-        out.Type = spec.type;
-        out.DhcpEnabled = spec.dhcpEnabled;
-        SetText(out.DhcpServer, spec.dhcpServer);
-        out.HaveWins = spec.haveWins;
+        Put(out.AdapterName, made.name);
+        Put(out.Description, made.description);
+        out.AddressLength = static_cast<UINT>(made.mac.size());
+        std::memcpy(out.Address, made.mac.data(), std::min(made.mac.size(), sizeof out.Address));
+        out.Index = made.index;
+        out.Type = made.type;
+        out.DhcpEnabled = made.dhcpEnabled;
+        SetText(out.DhcpServer, made.dhcpServer);
+        out.HaveWins = made.haveWins;
         auto setAddress = [](IP_ADDR_STRING& e, const std::pair<std::string, std::string>& a) { SetText(e, a.first, a.second); };
         auto setText = [](IP_ADDR_STRING& e, const std::string& text) { SetText(e, text); };
-        Chain(out.IpAddressList, spec.addresses, spare, setAddress);
-        Chain(out.GatewayList, spec.gateways, spare, setText);
-        Chain(out.PrimaryWinsServer, spec.primaryWins, spare, setText);
-        Chain(out.SecondaryWinsServer, spec.secondaryWins, spare, setText);
+        Chain(out.IpAddressList, made.addresses, spare, setAddress);
+        Chain(out.GatewayList, made.gateways, spare, setText);
+        Chain(out.PrimaryWinsServer, made.primaryWins, spare, setText);
+        Chain(out.SecondaryWinsServer, made.secondaryWins, spare, setText);
     }
     return NO_ERROR;
 }
@@ -94,11 +94,11 @@ DWORD WINAPI ScenarioIfTable(void* buffer, ULONG* size, BOOL) {
 }
 
 DWORD WINAPI ScenarioPerAdapterInfo(ULONG index, void* buffer, ULONG* size) {
-    const AdapterSpec* spec = nullptr;
-    for (const AdapterSpec& a : g_adapters)
-        if (a.index == index) spec = &a;
-    if (spec == nullptr) return ERROR_NOT_FOUND;
-    const size_t extra = spec->dns.size() > 1 ? spec->dns.size() - 1 : 0;
+    const FakeAdapter* made = nullptr;
+    for (const FakeAdapter& a : g_adapters)
+        if (a.index == index) made = &a;
+    if (made == nullptr) return ERROR_NOT_FOUND;
+    const size_t extra = made->dns.size() > 1 ? made->dns.size() - 1 : 0;
     const ULONG needed = static_cast<ULONG>(sizeof(IP_PER_ADAPTER_INFO) + extra * sizeof(IP_ADDR_STRING));
     if (buffer == nullptr || *size < needed) {
         *size = needed;
@@ -107,13 +107,13 @@ DWORD WINAPI ScenarioPerAdapterInfo(ULONG index, void* buffer, ULONG* size) {
     std::memset(buffer, 0, needed);
     auto* info = static_cast<IP_PER_ADAPTER_INFO*>(buffer);
     auto* spare = reinterpret_cast<IP_ADDR_STRING*>(info + 1);
-    Chain(info->DnsServerList, spec->dns, spare, [](IP_ADDR_STRING& e, const std::string& text) { SetText(e, text); });
+    Chain(info->DnsServerList, made->dns, spare, [](IP_ADDR_STRING& e, const std::string& text) { SetText(e, text); });
     return NO_ERROR;
 }
 
 }  // namespace
 
-AdapterScenario::AdapterScenario(std::vector<AdapterSpec> adapters) : m_double(LoadLibraryA("iphlpapi.dll")) {
+AdapterScenario::AdapterScenario(std::vector<FakeAdapter> adapters) : m_double(LoadLibraryA("iphlpapi.dll")) {
     g_adapters = std::move(adapters);
     auto set = ResolveEntryPoint<SetIpHelperScenarioFunction>(m_double.get(), "SetIpHelperScenario");
     m_usesDouble = set != nullptr;

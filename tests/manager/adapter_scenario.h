@@ -11,7 +11,7 @@
 
 #include "system/handles.h"
 
-struct AdapterSpec {
+struct FakeAdapter {
     std::string name;         // "{GUID}"
     std::string description;
     UINT type = MIB_IF_TYPE_ETHERNET;
@@ -31,7 +31,7 @@ struct AdapterSpec {
 // iphlpapi.dll this process loads (run with WINEDLLOVERRIDES iphlpapi=n,b beside it).
 class AdapterScenario {
 public:
-    explicit AdapterScenario(std::vector<AdapterSpec> adapters);
+    explicit AdapterScenario(std::vector<FakeAdapter> adapters);
     ~AdapterScenario();
     AdapterScenario(const AdapterScenario&) = delete;
     AdapterScenario& operator=(const AdapterScenario&) = delete;

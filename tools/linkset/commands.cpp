@@ -35,17 +35,17 @@ std::vector<PORT_INFO> ReadPorts(ILinkSetManager& manager, int filter) {
 using AddressQuery = int32_t (ILinkSetManager::*)(uint32_t*, uint32_t, uint32_t*);
 
 std::vector<uint32_t> ReadAddresses(ILinkSetManager& manager, AddressQuery query) {
-    std::vector<uint32_t> addresses;
+    // A null array is too small even for no addresses, so the buffer always has a slot.
+    std::vector<uint32_t> addresses(1);
     for (;;) {
         uint32_t count = 0;
-        const int32_t result = (manager.*query)(addresses.data(), static_cast<uint32_t>(addresses.size() * 4), &count);
-        if (result == LS_OK && !addresses.empty()) {
-            addresses.resize(count);
+        const uint32_t bytes = static_cast<uint32_t>(addresses.size() * sizeof(uint32_t));
+        const int32_t result = (manager.*query)(addresses.data(), bytes, &count);
+        if (result != LS_ERROR_BUFFER_TOO_SMALL) {
+            addresses.resize(result == LS_OK ? count : 0);
             return addresses;
         }
-        if (result == LS_OK || (result == LS_ERROR_BUFFER_TOO_SMALL && count == 0)) return {};
-        if (result != LS_ERROR_BUFFER_TOO_SMALL) return {};
-        addresses.resize(count);
+        addresses.resize(count);  // the number needed, told even when the array is too small
     }
 }
 
