@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string_view>
+#include <vector>
 
 namespace {
 
@@ -91,6 +92,7 @@ bool IsCommand(std::string_view name) {
 }  // namespace
 
 std::string ParseOptions(int argc, char** argv, Options& options) {
+    std::vector<const OptionInfo*> given;  // checked against the command once it is known
     for (int i = 1; i < argc; ++i) {
         std::string_view argument = argv[i];
         if (argument == "--help" || argument == "-h") argument = "help";
@@ -113,13 +115,12 @@ std::string ParseOptions(int argc, char** argv, Options& options) {
         }
         const std::string error = option->apply(options, value);
         if (!error.empty()) return std::string(option->name) + " " + error;
+        given.push_back(option);
     }
     if (options.command.empty()) return "no command given";
-    for (int i = 1; i < argc; ++i) {
-        const OptionInfo* option = FindOption(std::string_view(argv[i]).substr(0, std::string_view(argv[i]).find('=')));
-        if (option != nullptr && !TakesOption(*option, options.command))
+    for (const OptionInfo* option : given)
+        if (!TakesOption(*option, options.command))
             return std::string(option->name) + " does not go with '" + options.command + "'";
-    }
     return {};
 }
 

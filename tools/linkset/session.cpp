@@ -63,15 +63,14 @@ Session::~Session() {
 
 bool Session::WaitForFirstPass() const {
     const bool showProgress = StderrIsTerminal();
-    bool counted = false;
-    for (unsigned waited = 0; waited < kFirstPassTimeoutMs && !counted; waited += kPollMs) {
-        counted = m_manager->GetChangeCount() != 0;
-        if (counted || !PauseUnlessInterrupted(kPollMs)) break;
+    unsigned waited = 0;
+    while (m_manager->GetChangeCount() == 0 && waited < kFirstPassTimeoutMs && PauseUnlessInterrupted(kPollMs)) {
         if (showProgress && waited % 500 == 0)
             std::fprintf(stderr, "\rreading the network adapters%-3.*s", static_cast<int>(waited / 500 % 4), "...");
+        waited += kPollMs;
     }
     if (showProgress) std::fprintf(stderr, "\r%40s\r", "");
-    return counted || m_manager->GetChangeCount() != 0;
+    return m_manager->GetChangeCount() != 0;
 }
 
 bool PauseUnlessInterrupted(unsigned milliseconds) {
