@@ -1,10 +1,11 @@
-# Cross-build for Windows x86-64 with MinGW-w64 GCC (posix thread model).
+# Cross-build for Windows x86-64 with MinGW-w64 GCC, win32 thread model: its runtime calls the
+# system directly, so LinkSet.dll carries no posix thread library into a host's process.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
 set(LINKSET_MINGW_PREFIX x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER   ${LINKSET_MINGW_PREFIX}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${LINKSET_MINGW_PREFIX}-g++-posix)
+set(CMAKE_C_COMPILER   ${LINKSET_MINGW_PREFIX}-gcc-win32)
+set(CMAKE_CXX_COMPILER ${LINKSET_MINGW_PREFIX}-g++-win32)
 set(CMAKE_RC_COMPILER  ${LINKSET_MINGW_PREFIX}-windres)
 
 set(CMAKE_FIND_ROOT_PATH /usr/${LINKSET_MINGW_PREFIX})

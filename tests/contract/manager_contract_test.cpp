@@ -8,7 +8,6 @@
 
 #include <atomic>
 #include <cstdio>
-#include <thread>
 #include <vector>
 
 #include "import_patch.h"
@@ -16,6 +15,7 @@
 #include "recording_log.h"
 #include "resource_counts.h"
 #include "system/handles.h"
+#include "test_threads.h"
 
 namespace {
 
@@ -71,13 +71,13 @@ TEST(ManagerContract, HostThreadsOnEverySlotWhileTheCycleRuns) {
             ++calls;
         }
     };
-    std::vector<std::thread> hosts;
-    for (int seed = 0; seed < 4; ++seed) hosts.emplace_back(hammer, seed);
+    std::vector<TestThread> hosts;
+    for (int seed = 0; seed < 4; ++seed) hosts.emplace_back([&hammer, seed] { hammer(seed); });
     // Up to ten ticks until an adapter pass (the tick count is the process's, not the manager's).
     for (int waited = 0; waited < 7000 && manager->GetChangeCount() == 0; waited += 100) Sleep(100);
     Sleep(1000);
     stop = true;
-    for (std::thread& host : hosts) host.join();
+    hosts.clear();
     EXPECT_EQ(wrong, 0);
     EXPECT_GT(calls, 1000);
     EXPECT_GE(manager->GetChangeCount(), 1u);

@@ -8,17 +8,17 @@ bool RecordingDebugLog::IsEnabled() {
 void RecordingDebugLog::Write(const outputstr* line) {
     // The length field is what a host trusts; a mismatch with the text would show here.
     std::string text = line->text ? std::string(line->text, static_cast<size_t>(line->length)) : std::string();
-    std::lock_guard<std::mutex> guard(m_mutex);
+    TestLockGuard guard(m_lock);
     m_lines.push_back(std::move(text));
 }
 
 std::vector<std::string> RecordingDebugLog::Lines() const {
-    std::lock_guard<std::mutex> guard(m_mutex);
+    TestLockGuard guard(m_lock);
     return m_lines;
 }
 
 void RecordingDebugLog::Clear() {
-    std::lock_guard<std::mutex> guard(m_mutex);
+    TestLockGuard guard(m_lock);
     m_lines.clear();
 }
 

@@ -5,9 +5,10 @@
 #include <linkset/outputstr.h>
 
 #include <atomic>
-#include <mutex>
 #include <string>
 #include <vector>
+
+#include "test_threads.h"
 
 class RecordingDebugLog final : public IDebugLog {
 public:
@@ -23,7 +24,7 @@ public:
     std::atomic<int> isEnabledCalls{0};
 
 private:
-    mutable std::mutex m_mutex;
+    mutable TestLock m_lock;
     std::vector<std::string> m_lines;
 };
 

@@ -4,20 +4,19 @@
 #include <linkset/linkset.h>
 
 #include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <functional>
-#include <future>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "recording_log.h"
+#include "test_threads.h"
 #include "vpn/type_list.h"
 
 namespace {
 
-using namespace std::chrono_literals;
 using Types = std::vector<uint32_t>;
 using Answer = std::pair<int32_t, uint32_t>;  // result, status
 
@@ -213,16 +212,13 @@ TEST_F(Detector, InstallExportsBuildHookAndDeleteEachKindUpToAlcatelInTurn) {
 
 // Every wait is bounded. A deadlock ends the run with a message: the blocked threads still use
 // the detector, so the test could not simply return.
-constexpr auto kDeadlockTimeout = 60s;
+constexpr DWORD kDeadlockTimeoutMs = 60000;
 constexpr UINT kDeadlockExitCode = 3;
-template <class T>
-T GetOrAbort(std::future<T>& result) {
-    if (result.wait_for(kDeadlockTimeout) != std::future_status::ready) {
-        std::fputs("deadlock: still blocked after the longest wait\n", stderr);
-        std::fflush(stderr);
-        TerminateProcess(GetCurrentProcess(), kDeadlockExitCode);
-    }
-    return result.get();
+void JoinOrAbort(TestThread& thread) {
+    if (thread.Join(kDeadlockTimeoutMs)) return;
+    std::fputs("deadlock: still blocked after the longest wait\n", stderr);
+    std::fflush(stderr);
+    TerminateProcess(GetCurrentProcess(), kDeadlockExitCode);
 }
 
 TEST_F(Detector, UpdatesAndQueriesFromSeveralThreadsRunSafelyWhileTheListIsRebuilt) {
@@ -230,10 +226,10 @@ TEST_F(Detector, UpdatesAndQueriesFromSeveralThreadsRunSafelyWhileTheListIsRebui
     constexpr int kQueryThreads = 3, kRebuilds = 100, kQueryRounds = 300;
     g_connectedAtBirth = 1;  // so that the connected list is really copied
     std::atomic<bool> stop{false};
-    std::atomic<int> rounds{0};
-    std::vector<std::future<void>> threads;
+    std::atomic<int> rounds{0}, failures{0};
+    std::vector<TestThread> threads;
     for (int i = 0; i < kQueryThreads; ++i)
-        threads.push_back(std::async(std::launch::async, [&] {
+        threads.emplace_back([&] {
             for (; !stop; ++rounds) {
                 detector.Update();
                 uint32_t types[8], count = 8, needed = 0, status = 0;
@@ -241,35 +237,36 @@ TEST_F(Detector, UpdatesAndQueriesFromSeveralThreadsRunSafelyWhileTheListIsRebui
                 detector.GetPlugInStatus(PLUGIN_RAS, &status);
                 detector.GetPlugInStatus(PLUGIN_ALL, &status);
             }
-        }));
+        });
     // Rebuilt on a thread of its own too, so that a deadlock anywhere ends in a bounded wait.
-    auto rebuilding = std::async(std::launch::async, [&] {
+    TestThread rebuilding([&] {
         const Types configurations[] = {{1, 2, 3, 4, 5, 6, 7, 8}, {5, 5, 2}, {}, {3}};
-        int failures = 0;
         for (int i = 0; i < kRebuilds || rounds < kQueryRounds; ++i) {
             failures += Configure(configurations[i % std::size(configurations)]) != LS_OK;
             Sleep(0);  // gives the query threads their turn at a full list too
         }
         stop = true;
-        return failures;
     });
-    EXPECT_EQ(GetOrAbort(rebuilding), 0);
-    for (auto& thread : threads) GetOrAbort(thread);
+    JoinOrAbort(rebuilding);
+    for (TestThread& thread : threads) JoinOrAbort(thread);
+    EXPECT_EQ(failures, 0);
     EXPECT_GE(rounds, kQueryRounds);
 }
 
 // Between emptying the list and refilling it, SetConfig must not hold the detector's lock.
 TEST_F(Detector, AQueryWhileTheListIsRebuiltIsNotBlockedAndFindsNoPlugIns) {
     Configure({PLUGIN_RAS});
-    constexpr auto kUnblockedQuery = 10s;  // far longer than a query that is not blocked takes
-    std::future<int32_t> answer;
+    constexpr DWORD kUnblockedQueryMs = 10000;  // far longer than a query that is not blocked takes
+    std::atomic<int32_t> answer{LS_OK};
+    std::unique_ptr<TestThread> query;
     ScriptedConfig config({PLUGIN_CHECKPOINT});
     config.beforeSecondRead = [&] {
-        answer = std::async(std::launch::async, [&] { return Status(PLUGIN_ALL).first; });
-        EXPECT_EQ(answer.wait_for(kUnblockedQuery), std::future_status::ready);
+        query = std::make_unique<TestThread>([&] { answer = Status(PLUGIN_ALL).first; });
+        EXPECT_TRUE(query->Join(kUnblockedQueryMs));
     };
     EXPECT_EQ(detector.SetConfig(&config), LS_OK);
-    EXPECT_EQ(GetOrAbort(answer), LS_ERROR_NO_PLUGIN);
+    JoinOrAbort(*query);
+    EXPECT_EQ(answer, LS_ERROR_NO_PLUGIN);
 }
 
 }  // namespace
