@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "adapter_scenario.h"
+#include "machine.h"
 #include "manager/adapter_discovery.h"
-#include "manager_probe.h"
+#include "manager_harness.h"
 #include "sources/ip_helper.h"
 #include "system/system_facts.h"
 
@@ -129,11 +129,13 @@ void BenchDiscovery() {
                 IsVistaOrLater() ? "descriptions from IP Helper" : "descriptions from the registry table, per adapter");
     std::printf("| adapters | one pass | per adapter | bare IP Helper calls | per adapter |\n|---:|---:|---:|---:|---:|\n");
     for (int n : kSizes) {
-        AdapterScenario scenario(Adapters(n));
-        if (!scenario.UsesDouble()) {
+        if (!GetProcAddress(LoadLibraryA("iphlpapi.dll"), "SetFakeIpHelper")) {
             std::printf("the IP Helper double is not loaded: run through bench/run-bench.sh\n");
             return;
         }
+        Machine machine;
+        machine.ipHelper.adapters = Adapters(n);
+        const MachineScope scope(machine);
         CIpHelperAPI ipHelper;
         const int iterations = n == 200 ? 5 : 50;
         const double pass = MicrosecondsPerCall(iterations, [&] { DiscoverAdapters(ipHelper, RasConnLayout::Other); });

@@ -4,7 +4,7 @@ set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/build.sh" >&2
 prefix=$root/build/wineprefix
-bench=$root/build/bin/doubles/scenario_iphlpapi/linkset_bench.exe
+bench=$root/build/bin/doubles/iphlpapi_double/linkset_bench.exe
 run() { LINKSET_DLL_OVERRIDES="iphlpapi=n,b" "$root/scripts/wine-run.sh" "$prefix" "$bench" "$@"; }
 version() {
     "$root/scripts/wine-run.sh" "$prefix" reg add 'HKCU\Software\Wine\AppDefaults\linkset_bench.exe' /v Version /d "$1" /f >/dev/null

@@ -30,7 +30,10 @@ static_assert(offsetof(outputstr, text) == 0, "outputstr::text at 0");
 static_assert(offsetof(outputstr, length) == 8, "outputstr::length at 8");
 
 // The host's debug log. The library calls slots 3 and 4 only, from any of its threads;
-// the first three slots belong to the host.
+// the first three slots belong to the host. Write may be called while the library holds locks
+// of its own: the manager's VPN lock, and on the maintenance thread the VPN detector's too. A
+// Write that waits for a lock which the host holds while it calls the VPN slots (5 to 8)
+// deadlocks: keep Write free of such locks, or hand lines to a queue.
 class IDebugLog {
 public:
     virtual void HostSlot0() {}

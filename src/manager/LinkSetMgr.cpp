@@ -75,7 +75,10 @@ void ReportException(CQndException* exception) {
 }  // namespace
 
 CLinkSetManager::CLinkSetManager(Start start, PlugInCatalog plugIns)
-    : m_plugIns(plugIns), m_queryRecords(kAddressQueryPorts) {
+    : m_plugIns(plugIns),
+      m_adapterSchedule(kAdapterPeriod),
+      m_phoneBookSchedule(kDialUpPeriod),
+      m_queryRecords(kAddressQueryPorts) {
     Initialize(start);
 }
 
@@ -152,14 +155,16 @@ void CLinkSetManager::RunTicks(GenericThreadContext& context) {
 
 void CLinkSetManager::Refresh() {
     const int32_t tick = ++g_refreshTick;
-    if (tick % kAdapterPeriod == 1) {
+    const bool otherManagersLive = !LiveManager::Alone();
+    if (m_adapterSchedule.Due(tick, otherManagersLive)) {
         RefreshAdapters();
         if (m_portsChanged) ++m_changeCount;
         UpdateVpnDetector();
     }
-    if (tick % kDialUpPeriod == 1 || m_portsChanged) {
+    if (m_phoneBookSchedule.Due(tick, otherManagersLive) || m_portsChanged) {
         RefreshDialUp();
         m_portsChanged = 0;
+        m_phoneBookSchedule.Ran();
     }
 }
 
@@ -197,11 +202,14 @@ int32_t CLinkSetManager::GetPorts(PORT_INFO* buffer, uint32_t bufferBytes, uint3
 
 int32_t CLinkSetManager::QueryAddresses(uint32_t* addresses, uint32_t bufferBytes, uint32_t* count,
                                         AddressReader reader) {
-    // One snapshot through slot 1, as a host would take it; no lock of our own is needed.
+    // One snapshot through slot 1 of the object's table, as a host would take it; no lock of our
+    // own is needed.
     const RecordScratch::Lease lease = m_queryRecords.Take();
     const PORT_INFO* ports = lease.get();
     uint32_t copied = 0, total = 0;
-    if (GetPorts(lease.get(), kAddressQueryPorts * sizeof(PORT_INFO), &copied, &total, PORT_FILTER_HAS_ADDRESS) != LS_OK)
+    ILinkSetManager& self = *this;
+    if (self.GetPorts(lease.get(), kAddressQueryPorts * sizeof(PORT_INFO), &copied, &total, PORT_FILTER_HAS_ADDRESS) !=
+        LS_OK)
         return LS_ERROR_FAILED;
 
     uint32_t needed = 0;

@@ -18,6 +18,7 @@
 
 #include "boundary/locks.h"
 #include "manager/adapter_discovery.h"
+#include "manager/pass_schedule.h"
 #include "manager/port_list.h"
 #include "manager/record_scratch.h"
 #include "vpn/plugin_catalog.h"
@@ -30,7 +31,22 @@ struct GenericThreadContext;
 // The process-wide tick count: a second manager in the same process continues the first's count.
 extern std::atomic<int32_t> g_refreshTick;
 
-class CLinkSetManager final : public ILinkSetManager {
+// Counts the managers alive in the process for as long as it lives.
+class LiveManager {
+public:
+    LiveManager() { ++s_count; }
+    ~LiveManager() { --s_count; }
+    LiveManager(const LiveManager&) = delete;
+    LiveManager& operator=(const LiveManager&) = delete;
+    static bool Alone() { return s_count == 1; }
+
+private:
+    static inline std::atomic<int32_t> s_count{0};
+};
+
+// Not final: the address queries reach the port list through slot 1 of the object's table, so a
+// host or plug-in that replaces that slot is honoured.
+class CLinkSetManager : public ILinkSetManager {
 public:
     // Without the maintenance thread, a test drives the cycle by calling Refresh itself.
     enum class Start { WithMaintenanceThread, WithoutMaintenanceThread };
@@ -73,6 +89,7 @@ private:
     int32_t QueryAddresses(uint32_t* addresses, uint32_t bufferBytes, uint32_t* count, AddressReader reader);
     void CloseVpnDetector();
 
+    LiveManager m_live;  // first, so that a failed start still counts down
     std::unique_ptr<CIpHelperAPI> m_pIpHelper;
     CCoreRtCriticalSectionEx m_vpnLock;
     CCoreRtCriticalSectionEx m_portLock;
@@ -84,6 +101,8 @@ private:
     std::atomic<uint32_t> m_changeCount{0};
     std::unique_ptr<GenericThread> m_pMaintenanceThread;
     PlugInCatalog m_plugIns;
+    PassSchedule m_adapterSchedule;
+    PassSchedule m_phoneBookSchedule;
     RecordScratch m_queryRecords;  // the address queries' snapshot of the first addressed ports
     bool m_tickFailureReported = false;
 };

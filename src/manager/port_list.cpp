@@ -27,7 +27,9 @@ bool Selected(const PORT_INFO& port, PurgeMode mode) {
 
 }  // namespace
 
-bool IsUnconnectedPhoneBookEntry(const PORT_INFO& port) { return port.IsDialUp != 0 && port.IpAddress == 0; }
+bool IsUnconnectedPhoneBookEntry(const PORT_INFO& port) {
+    return port.IsDialUp != 0 && port.IpAddress == 0 && std::strcmp(port.AdapterName, kPhoneBookAdapterName) == 0;
+}
 
 void AddPort(PortList& list, const PORT_INFO& port) {
     if (port.PortType == PORT_TYPE_DIALUP) {

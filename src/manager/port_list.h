@@ -24,5 +24,10 @@ void AddPort(PortList& list, const PORT_INFO& port);
 // Removes and frees the ports that `mode` selects; the caller holds the list's lock.
 void PurgePorts(PortList& list, PurgeMode mode);
 
-// A port of the phone book that is not connected: dial-up without an address.
+// The adapter name every port of a phone-book entry carries.
+inline constexpr char kPhoneBookAdapterName[] = "NdisWanIp";
+
+// A port of the phone book that is not connected: dial-up without an address, named as a
+// phone-book entry. A PPP adapter whose link has no address yet carries its own adapter name, so
+// the adapter pass replaces it like any other adapter port rather than keeping a copy per pass.
 bool IsUnconnectedPhoneBookEntry(const PORT_INFO& port);

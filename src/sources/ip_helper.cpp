@@ -50,8 +50,7 @@ Function BoundEntryPoint(const UniqueModule& module, IpHelperFunction which) {
 
 // The US English / Windows Latin 1 string table, which most files carry whatever their
 // translation table says.
-constexpr unsigned kFallbackLanguage = 0x0409;
-constexpr unsigned kFallbackCodePage = 0x04E4;
+constexpr wchar_t kFallbackStringTable[] = L"040904E4";
 
 struct LanguageCodePage {
     WORD language;
@@ -62,10 +61,11 @@ struct LanguageCodePage {
 // code page, then from the fallback table. Null when neither has one.
 const wchar_t* QueryVersionString(void* block, const LanguageCodePage& translation, const wchar_t* name,
                                   UINT& length) {
-    const LanguageCodePage tables[] = {translation, {kFallbackLanguage, kFallbackCodePage}};
-    for (const LanguageCodePage& table : tables) {
+    wchar_t own[16];
+    std::swprintf(own, std::size(own), L"%04x%04x", translation.language, translation.codePage);
+    for (const wchar_t* table : {static_cast<const wchar_t*>(own), kFallbackStringTable}) {
         wchar_t query[64];
-        std::swprintf(query, std::size(query), L"\\StringFileInfo\\%04x%04x\\%ls", table.language, table.codePage, name);
+        std::swprintf(query, std::size(query), L"\\StringFileInfo\\%ls\\%ls", table, name);
         wchar_t* text = nullptr;
         if (VerQueryValueW(block, query, reinterpret_cast<void**>(&text), &length) && length != 0 && text) return text;
     }
@@ -205,14 +205,14 @@ int ReadFileVersion(const char* path, FileVersionRecord& record) {
         length < sizeof(LanguageCodePage) || !translation)
         return -1;
 
+    // The description is kept even when the file then turns out to have no version string.
     const wchar_t* description = QueryVersionString(block.get(), *translation, L"FileDescription", length);
-    outputstr descriptionText = description ? Utf8Text(description, length) : outputstr();
+    record.fileDescription = description ? Utf8Text(description, length) : outputstr();
     // Only the presence of the version string counts: its text may be padded or decorated.
     if (!QueryVersionString(block.get(), *translation, L"FileVersion", length)) return -1;
 
     const VS_FIXEDFILEINFO* fixed = FixedBlock(block.get());
     record.fileVersion = fixed ? FileVersionText(*fixed) : outputstr();
-    record.fileDescription = std::move(descriptionText);
     record.fileName = outputstr(path);
     return 0;
 }

@@ -50,7 +50,8 @@ int FindIpHelperPath(std::string& path);
 // 0 when the file at `path` loads and is not the refused build, -1 otherwise.
 int CheckIpHelperVersion(const std::string& path);
 // Fills `record` from the version resource of the file at `path` (UTF-8). 0, or -1 when the
-// file has no version resource, no translation table or no "FileVersion" string.
+// file has no version resource, no translation table or no "FileVersion" string; in the last
+// case the description has been read all the same.
 int ReadFileVersion(const char* path, FileVersionRecord& record);
 // `text` followed by the low 16 bits of `value` in decimal, without leading zeros.
 outputstr AppendDecimal(outputstr text, unsigned long value);

@@ -6,7 +6,9 @@
 #include <windows.h>
 #include <psapi.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <cstdio>
 #include <vector>
 
@@ -82,6 +84,55 @@ TEST(ManagerContract, HostThreadsOnEverySlotWhileTheCycleRuns) {
     EXPECT_GT(calls, 1000);
     EXPECT_GE(manager->GetChangeCount(), 1u);
     LsDeleteLinkSetManager(manager);
+}
+
+// A host may give its manager a table of its own with another slot 1: the address queries read
+// the ports through that slot, as the host's own calls would.
+constexpr uint32_t kReplacedGateway = 0x0102A8C0;  // 192.168.2.1
+int32_t ReplacedGetPorts(ILinkSetManager*, PORT_INFO* buffer, uint32_t bytes, uint32_t* copied, uint32_t* total, int32_t) {
+    PORT_INFO port = {};
+    port.IpAddress = port.Gateway = kReplacedGateway;
+    port.HasIpAddress = port.HasGateway = 1;
+    *total = 1;
+    *copied = bytes >= sizeof port ? 1 : 0;
+    if (*copied) std::memcpy(buffer, &port, sizeof port);
+    return LS_OK;
+}
+
+TEST(ManagerContract, AddressQueriesReadThePortsThroughSlotOne) {
+    constexpr int kSlots = 10;
+    ILinkSetManager* manager = LsCreateLinkSetManager();
+    ASSERT_NE(manager, nullptr);
+    void** const table = *reinterpret_cast<void***>(manager);
+    void* replaced[kSlots];
+    std::copy(table, table + kSlots, replaced);
+    replaced[1] = reinterpret_cast<void*>(&ReplacedGetPorts);
+    *reinterpret_cast<void***>(manager) = replaced;
+    uint32_t gateway = 0, count = 0;
+    EXPECT_EQ(manager->GetGateways(&gateway, sizeof gateway, &count), LS_OK);
+    EXPECT_EQ(count, 1u);
+    EXPECT_EQ(gateway, kReplacedGateway);
+    *reinterpret_cast<void***>(manager) = table;
+    LsDeleteLinkSetManager(manager);
+}
+
+// Managers alive at the same time share the process's tick count. Two of them half a tick apart
+// take turns with it, so every remainder that starts a pass falls to the same one; the other must
+// still get its passes, here the first one, which moves its change count.
+TEST(ManagerContract, ManagersAliveTogetherEachGetTheirAdapterPasses) {
+    constexpr DWORD kBoundMs = 20000;  // ten ticks of each manager's own, with room to spare
+    std::vector<ILinkSetManager*> managers;
+    for (int i = 0; i < 2; ++i) {
+        managers.push_back(LsCreateLinkSetManager());
+        ASSERT_NE(managers.back(), nullptr);
+        Sleep(250);
+    }
+    auto allPassed = [&] {
+        return std::all_of(managers.begin(), managers.end(), [](ILinkSetManager* m) { return m->GetChangeCount() > 0; });
+    };
+    for (DWORD waited = 0; waited < kBoundMs && !allPassed(); waited += 100) Sleep(100);
+    for (size_t i = 0; i < managers.size(); ++i) EXPECT_GT(managers[i]->GetChangeCount(), 0u) << "manager " << i;
+    for (ILinkSetManager* manager : managers) LsDeleteLinkSetManager(manager);
 }
 
 // Committed private memory as Wine reports it (its private-bytes figure is always 0).

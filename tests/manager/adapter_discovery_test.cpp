@@ -1,112 +1,114 @@
-// Adapter discovery end to end: a made-up machine behind the scenario IP Helper double, one
-// adapter pass of a manager, and the records a host then receives.
+// Adapter discovery end to end: a made-up machine, one adapter pass of a manager, and the
+// records a host then receives.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
-#include "adapter_scenario.h"
 #include "child_process.h"
+#include "machine.h"
 #include "manager/adapter_discovery.h"
-#include "manager_probe.h"
-#include "registry_scenario.h"
+#include "manager_harness.h"
 
 namespace {
 
 uint32_t Ip(const char* text) { return ParseDottedAddress(text); }
 
-FakeAdapter Adapter(const char* name, UINT type, DWORD index, const char* address, const char* description = "NIC") {
-    FakeAdapter made;
-    made.name = name;
-    made.type = type;
-    made.index = index;
-    made.description = description;
-    made.addresses = {{address, "255.255.255.0"}};
-    return made;
-}
-
-std::vector<PORT_INFO> Ports(CLinkSetManager& manager) {
-    uint32_t copied = 0, total = 0;
-    manager.GetPorts(nullptr, 0, &copied, &total, PORT_FILTER_ALL);
-    std::vector<PORT_INFO> ports(total);
-    manager.GetPorts(ports.data(), static_cast<uint32_t>(total * sizeof(PORT_INFO)), &copied, &total, PORT_FILTER_ALL);
-    return ports;
-}
-
-// One adapter pass of a fresh manager over `adapters`.
-std::vector<PORT_INFO> Discover(std::vector<FakeAdapter> adapters) {
-    AdapterScenario scenario(std::move(adapters));
-    EXPECT_TRUE(scenario.UsesDouble()) << "the IP Helper double was not loaded";
+// One adapter pass of a fresh manager on `machine`.
+std::vector<PORT_INFO> Discover(const Machine& machine) {
+    const MachineScope scope(machine);
     CLinkSetManager manager(CLinkSetManager::Start::WithoutMaintenanceThread);
-    g_refreshTick = 0;  // the next tick is an adapter tick
-    manager.Refresh();
+    ManagerProbe(manager).AdapterPass();
     return Ports(manager);
 }
 
-const PORT_INFO* Find(const std::vector<PORT_INFO>& ports, const char* adapterName) {
+const PORT_INFO& Find(const std::vector<PORT_INFO>& ports, const std::string& adapterName) {
     for (const PORT_INFO& port : ports)
-        if (std::string(port.AdapterName) == adapterName) return &port;
-    return nullptr;
+        if (port.AdapterName == adapterName) return port;
+    static const PORT_INFO none = {};
+    ADD_FAILURE() << "no port of " << adapterName;
+    return none;
 }
 
-TEST(AdapterDiscovery, TypesComeFromTheAdapterTypeAndTheCiscoRule) {
-    const std::vector<PORT_INFO> ports = Discover({
-        Adapter("{E1}", MIB_IF_TYPE_ETHERNET, 1, "10.0.0.1", "Intel PRO/1000"),
-        Adapter("{C1}", MIB_IF_TYPE_ETHERNET, 2, "10.0.0.2", "Cisco Systems VPN Adapter"),
-        Adapter("{C2}", MIB_IF_TYPE_ETHERNET, 3, "10.0.0.3", "cisco lookalike"),
-        Adapter("{T1}", MIB_IF_TYPE_TOKENRING, 4, "10.0.0.4"),
-        Adapter("{P1}", MIB_IF_TYPE_PPP, 5, "10.0.0.5", "WAN (PPP/SLIP) Interface"),
-        Adapter("{F1}", IF_TYPE_IEEE1394, 6, "10.0.0.6"),
-        Adapter("{O1}", IF_TYPE_IEEE80211, 7, "10.0.0.7"),
-    });
+TEST(AdapterDiscovery, TypesOrderAndNamesComeFromTheAdapters) {
+    Machine machine;
+    machine.ipHelper.adapters = {
+        MakeAdapter("{E1}", MIB_IF_TYPE_ETHERNET, 1, "10.0.0.1", "Intel PRO/1000"),
+        MakeAdapter("{C1}", MIB_IF_TYPE_ETHERNET, 2, "10.0.0.2", "Cisco Systems VPN Adapter"),
+        MakeAdapter("{C2}", MIB_IF_TYPE_ETHERNET, 3, "10.0.0.3", "cisco lookalike"),
+        MakeAdapter("{T1}", MIB_IF_TYPE_TOKENRING, 4, "10.0.0.4"),
+        MakeAdapter("{P1}", MIB_IF_TYPE_PPP, 5, "10.0.0.5", "WAN (PPP/SLIP) Interface"),
+        MakeAdapter("{F1}", IF_TYPE_IEEE1394, 6, "10.0.0.6"),
+        MakeAdapter("{O1}", IF_TYPE_IEEE80211, 7, "10.0.0.7"),
+    };
+    machine.connectionNames = {{"{E1}", "Office LAN"}};
+    const std::vector<PORT_INFO> ports = Discover(machine);
     ASSERT_EQ(ports.size(), 7u);
     EXPECT_STREQ(ports[0].AdapterName, "{P1}");  // dial-up first, the rest in adapter order
     EXPECT_STREQ(ports[1].AdapterName, "{E1}");
-    const std::pair<const char*, uint32_t> expected[] = {
-        {"{E1}", PORT_TYPE_ETHERNET},  {"{C1}", PORT_TYPE_CISCO_VPN}, {"{C2}", PORT_TYPE_ETHERNET},
-        {"{T1}", PORT_TYPE_TOKENRING}, {"{P1}", PORT_TYPE_DIALUP},    {"{F1}", PORT_TYPE_IEEE1394},
-        {"{O1}", PORT_TYPE_OTHER}};
-    for (const auto& [name, type] : expected) {
-        const PORT_INFO* port = Find(ports, name);
-        ASSERT_NE(port, nullptr) << name;
-        EXPECT_EQ(port->PortType, type) << name;
-        EXPECT_EQ(port->IsDialUp, type == PORT_TYPE_DIALUP ? 1u : 0u) << name;
-        EXPECT_STREQ(port->ConnectionName, name);  // no connection name registered: the adapter name
+    const struct {
+        const char* adapter;
+        uint32_t type;
+        const char* connection;
+    } rows[] = {{"{E1}", PORT_TYPE_ETHERNET, "Office LAN"}, {"{C1}", PORT_TYPE_CISCO_VPN, "{C1}"},
+                {"{C2}", PORT_TYPE_ETHERNET, "{C2}"},       {"{T1}", PORT_TYPE_TOKENRING, "{T1}"},
+                {"{P1}", PORT_TYPE_DIALUP, "{P1}"},         {"{F1}", PORT_TYPE_IEEE1394, "{F1}"},
+                {"{O1}", PORT_TYPE_OTHER, "{O1}"}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.adapter);
+        const PORT_INFO& port = Find(ports, row.adapter);
+        EXPECT_EQ(port.PortType, row.type);
+        EXPECT_EQ(port.IsDialUp, row.type == PORT_TYPE_DIALUP ? 1u : 0u);
+        EXPECT_STREQ(port.ConnectionName, row.connection);  // unregistered: the adapter name
     }
 }
 
-TEST(AdapterDiscovery, FillsAddressesGatewayMacDhcpWinsAndDns) {
-    FakeAdapter busy = Adapter("{B1}", MIB_IF_TYPE_ETHERNET, 1, "10.1.0.1");
+TEST(AdapterDiscovery, FillsAddressesGatewayMacDhcpWinsAndDnsWithinTheirRooms) {
+    FakeAdapter busy = MakeAdapter("{B1}", MIB_IF_TYPE_ETHERNET, 1, "10.1.0.1");
     busy.addresses.clear();
-    for (int i = 0; i < 250; ++i) busy.addresses.push_back({"10.1." + std::to_string(i / 100) + "." + std::to_string(i % 100 + 1), "255.255.0.0"});
+    for (int i = 0; i < 250; ++i)
+        busy.addresses.push_back({"10.1." + std::to_string(i / 100) + "." + std::to_string(i % 100 + 1), "255.255.0.0"});
     busy.gateways = {"10.1.0.254", "10.1.0.253"};
     busy.mac = {1, 2, 3, 4, 5, 6, 7, 8};  // more than a port holds
     busy.dhcpEnabled = 1;
     busy.dhcpServer = "10.1.0.250";
     busy.haveWins = true;
-    busy.primaryWins = {"0.0.0.0"};
+    busy.primaryWins = {"0.0.0.0"};  // unset: the secondary still starts at position 0
     busy.secondaryWins = {"10.1.0.9", ""};
     busy.dns = {"0.0.0.0", "", "8.8.8.8"};
 
-    FakeAdapter bare = Adapter("{B2}", MIB_IF_TYPE_ETHERNET, 2, "0.0.0.0");
+    FakeAdapter bare = MakeAdapter("{B2}", MIB_IF_TYPE_ETHERNET, 2, "0.0.0.0");
     bare.mac = {0xAA, 0xBB, 0xCC, 0xDD};
     bare.dhcpServer = "10.1.0.250";  // ignored while DHCP is off
     bare.primaryWins = {"10.1.0.8"};  // ignored without HaveWins
 
-    const std::vector<PORT_INFO> ports = Discover({busy, bare});
-    ASSERT_EQ(ports.size(), 2u);
+    FakeAdapter full = MakeAdapter("{B3}", MIB_IF_TYPE_ETHERNET, 3, "10.3.0.1");
+    full.haveWins = true;
+    full.primaryWins = {"10.3.0.8", "10.3.0.9"};
+    full.secondaryWins = {"10.3.0.10"};  // goes on at position 2
+    FakeAdapter crowded = MakeAdapter("{B4}", MIB_IF_TYPE_ETHERNET, 4, "10.4.0.1");
+    crowded.haveWins = true;
+    crowded.primaryWins = std::vector<std::string>(250, "10.4.0.8");
+    crowded.secondaryWins = {"10.4.0.9"};  // no room left
+    crowded.dns = std::vector<std::string>(250, "10.4.0.53");
+
+    Machine machine;
+    machine.ipHelper.adapters = {busy, bare, full, crowded};
+    const std::vector<PORT_INFO> ports = Discover(machine);
+    ASSERT_EQ(ports.size(), 4u);
     const PORT_INFO& b = ports[0];
     EXPECT_EQ(b.IpAddressCount, 200u);
     EXPECT_EQ(b.IpAddress, Ip("10.1.0.1"));
     EXPECT_EQ(b.IpMask, Ip("255.255.0.0"));
     EXPECT_EQ(b.IpAddresses[199].Address, Ip("10.1.1.100"));
     EXPECT_EQ(b.Gateway, Ip("10.1.0.254"));
-    EXPECT_EQ(b.HasIpAddress, 1u);
-    EXPECT_EQ(b.HasGateway, 1u);
+    EXPECT_EQ(b.HasIpAddress + b.HasGateway, 2u);
     EXPECT_EQ(std::vector<unsigned char>(b.MacAddress, b.MacAddress + 6), (std::vector<unsigned char>{1, 2, 3, 4, 5, 6}));
     EXPECT_EQ(b.DhcpEnabled, 1u);
     EXPECT_EQ(b.DhcpServer, Ip("10.1.0.250"));
-    ASSERT_EQ(b.WinsServerCount, 1u);  // an unset primary, then the secondary at position 0
+    ASSERT_EQ(b.WinsServerCount, 1u);
     EXPECT_EQ(b.WinsServers[0].Address, Ip("10.1.0.9"));
     ASSERT_EQ(b.DnsServerCount, 2u);  // "0.0.0.0" is kept as 0, an empty text is skipped
     EXPECT_EQ(b.DnsServers[0].Address, 0u);
@@ -114,93 +116,147 @@ TEST(AdapterDiscovery, FillsAddressesGatewayMacDhcpWinsAndDns) {
 
     const PORT_INFO& n = ports[1];
     EXPECT_EQ(n.IpAddressCount, 1u);  // an adapter without an address still lists one, as 0
-    EXPECT_EQ(n.IpAddress, 0u);
-    EXPECT_EQ(n.HasIpAddress, 0u);
-    EXPECT_EQ(n.HasGateway, 0u);
-    EXPECT_EQ(std::vector<unsigned char>(n.MacAddress, n.MacAddress + 6), (std::vector<unsigned char>{0xAA, 0xBB, 0xCC, 0xDD, 0, 0}));
-    EXPECT_EQ(n.DhcpServer, 0u);
-    EXPECT_EQ(n.WinsServerCount, 0u);
-    EXPECT_EQ(n.DnsServerCount, 0u);
+    EXPECT_EQ(n.IpAddress + n.HasIpAddress + n.HasGateway + n.DhcpServer + n.WinsServerCount + n.DnsServerCount, 0u);
+    EXPECT_EQ(std::vector<unsigned char>(n.MacAddress, n.MacAddress + 6),
+              (std::vector<unsigned char>{0xAA, 0xBB, 0xCC, 0xDD, 0, 0}));
+
+    ASSERT_EQ(ports[2].WinsServerCount, 3u);
+    EXPECT_EQ(ports[2].WinsServers[2].Address, Ip("10.3.0.10"));
+    EXPECT_EQ(ports[3].WinsServerCount, 200u);
+    EXPECT_EQ(ports[3].WinsServers[199].Address, Ip("10.4.0.8"));
+    EXPECT_EQ(ports[3].DnsServerCount, 200u);
 }
 
-TEST(AdapterDiscovery, PppAdaptersNamedAlikeWithoutCaseBecomeOnePort) {
-    const std::vector<PORT_INFO> ports = Discover({Adapter("{AB-CD}", MIB_IF_TYPE_PPP, 1, "10.2.0.1"),
-                                                   Adapter("{ab-cd}", MIB_IF_TYPE_PPP, 2, "10.2.0.2"),
-                                                   Adapter("{EE}", MIB_IF_TYPE_ETHERNET, 3, "10.2.0.3"),
-                                                   Adapter("{ee}", MIB_IF_TYPE_ETHERNET, 4, "10.2.0.4")});
-    ASSERT_EQ(ports.size(), 3u);  // Ethernet adapters are never merged
-    EXPECT_EQ(ports[0].IpAddress, Ip("10.2.0.2"));  // the later one's data
-}
-
-TEST(AdapterDiscovery, ConnectionNamesComeFromTheRegistry) {
-    const std::string adapterKey = "SYSTEM\\CurrentControlSet\\Control\\Network\\{4D36E972-E325-11CE-BFC1-08002BE10318}\\{NAMED}";
-    RegistryScenario registry({adapterKey});
-    registry.SetString(adapterKey + "\\Connection", "Name", "Office LAN");
-    const std::vector<PORT_INFO> ports = Discover({Adapter("{NAMED}", MIB_IF_TYPE_ETHERNET, 1, "10.3.0.1")});
-    ASSERT_EQ(ports.size(), 1u);
-    EXPECT_STREQ(ports[0].ConnectionName, "Office LAN");
-}
-
-TEST(AdapterDiscovery, TheSignatureMovesTheChangeCountOnlyWhenTheAddressSumMoves) {
-    std::vector<FakeAdapter> adapters = {Adapter("{S1}", MIB_IF_TYPE_ETHERNET, 1, "10.4.0.1"),
-                                         Adapter("{S2}", MIB_IF_TYPE_ETHERNET, 2, "10.4.0.2")};
-    // One scenario at a time: a scenario's end clears what the double answers.
-    std::unique_ptr<AdapterScenario> scenario;
-    auto machine = [&](const std::vector<FakeAdapter>& now) {
-        scenario.reset();
-        scenario = std::make_unique<AdapterScenario>(now);
-    };
-    machine(adapters);
+TEST(AdapterDiscovery, PppPortsNamedAlikeAreOneAndAddresslessOnesDoNotPileUp) {
+    Machine machine;
+    machine.ipHelper.adapters = {MakeAdapter("{AB-CD}", MIB_IF_TYPE_PPP, 1, "10.2.0.1"),
+                                 MakeAdapter("{ab-cd}", MIB_IF_TYPE_PPP, 2, "10.2.0.2"),
+                                 MakeAdapter("{EE}", MIB_IF_TYPE_ETHERNET, 3, "10.2.0.3"),
+                                 MakeAdapter("{ee}", MIB_IF_TYPE_ETHERNET, 4, "10.2.0.4"),
+                                 MakeAdapter("{DIALING}", MIB_IF_TYPE_PPP, 5, "0.0.0.0")};
+    const MachineScope scope(machine);
     CLinkSetManager manager(CLinkSetManager::Start::WithoutMaintenanceThread);
-    g_refreshTick = 0;
-    manager.Refresh();
-    EXPECT_EQ(manager.GetChangeCount(), 1u);
-
-    std::swap(adapters[0].addresses, adapters[1].addresses);  // same sum of first addresses
-    machine(adapters);
-    g_refreshTick = 10;
-    manager.Refresh();
-    EXPECT_EQ(manager.GetChangeCount(), 1u);
-    EXPECT_EQ(Ports(manager)[0].IpAddress, Ip("10.4.0.2"));  // the records are new all the same
-
-    adapters[0].addresses = {{"10.4.0.9", "255.255.255.0"}};
-    machine(adapters);
-    g_refreshTick = 20;
-    manager.Refresh();
-    EXPECT_EQ(manager.GetChangeCount(), 2u);
-
-    // A machine without adapters: no ports, signature 0, which is a change again.
-    machine({});
-    g_refreshTick = 30;
-    manager.Refresh();
-    EXPECT_EQ(manager.GetChangeCount(), 3u);
-    EXPECT_TRUE(Ports(manager).empty());
+    ManagerProbe probe(manager);
+    PORT_INFO entry = MakePort(PORT_TYPE_DIALUP, "Office VPN", 0);
+    std::strcpy(entry.AdapterName, "NdisWanIp");
+    probe.SetPorts({entry});
+    for (int pass = 0; pass < 3; ++pass) {
+        probe.AdapterPass();
+        const std::vector<PORT_INFO> ports = Ports(manager);
+        ASSERT_EQ(ports.size(), 5u) << "pass " << pass;  // Ethernet adapters are never merged
+        EXPECT_EQ(ports[0].IpAddress, Ip("10.2.0.2"));    // the later one's data
+        EXPECT_STREQ(ports[1].AdapterName, "{DIALING}");
+        EXPECT_STREQ(ports[2].ConnectionName, "Office VPN");  // the phone-book entry stays
+    }
 }
 
-// Without the wireless LAN service (Windows 2000 has none), an 802.11 link speed makes a port
-// wireless, over every other type.
-TEST(AdapterDiscoveryChild, WirelessBySpeedWithoutTheWlanService) {
-    if (ChildArgument() != "win2k") GTEST_SKIP() << "runs only as a child";
-    std::vector<FakeAdapter> adapters = {Adapter("{W54}", MIB_IF_TYPE_ETHERNET, 1, "10.5.0.1"),
-                                         Adapter("{W100}", MIB_IF_TYPE_ETHERNET, 2, "10.5.0.2"),
-                                         Adapter("{WC}", MIB_IF_TYPE_ETHERNET, 3, "10.5.0.3", "Cisco VPN"),
-                                         Adapter("{WP}", MIB_IF_TYPE_PPP, 4, "10.5.0.4")};
-    adapters[0].speed = 54000000;
-    adapters[2].speed = 11000000;
-    adapters[3].speed = 1000000;
-    const std::vector<PORT_INFO> ports = Discover(adapters);
+TEST(AdapterDiscovery, TheChangeCountMovesOnlyWhenTheSumOfFirstAddressesMoves) {
+    Machine machine;
+    machine.ipHelper.adapters = {MakeAdapter("{S1}", MIB_IF_TYPE_ETHERNET, 1, "10.4.0.1"),
+                                 MakeAdapter("{S2}", MIB_IF_TYPE_ETHERNET, 2, "10.4.0.2")};
+    MachineScope scope(machine);
+    CLinkSetManager manager(CLinkSetManager::Start::WithoutMaintenanceThread);
+    ManagerProbe probe(manager);
+    std::vector<FakeAdapter>& adapters = machine.ipHelper.adapters;
+    const struct {
+        const char* step;
+        std::function<void()> change;
+        uint32_t changeCount;
+    } steps[] = {
+        {"first pass", [] {}, 1},
+        {"addresses swapped", [&] { std::swap(adapters[0].addresses, adapters[1].addresses); }, 1},
+        {"an address moved", [&] { adapters[0].addresses = {{"10.4.0.9", "255.255.255.0"}}; }, 2},
+        {"no adapters left", [&] { adapters.clear(); }, 3},  // the sum 0 is a change again
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.step);
+        step.change();
+        scope.SetIpHelper(machine.ipHelper);
+        probe.AdapterPass();
+        EXPECT_EQ(manager.GetChangeCount(), step.changeCount);
+        EXPECT_EQ(Ports(manager).size(), adapters.size());
+    }
+}
+
+// A call that fails gives an empty pass: the adapter ports go, phone-book entries stay, and the
+// signature becomes 0. DNS data that cannot be read costs only the DNS servers.
+TEST(AdapterDiscovery, AFailingCallEmptiesThePassButKeepsThePhoneBook) {
+    const struct {
+        const char* name;
+        IpHelperFault fault;
+        bool unloaded;
+        size_t ports;
+    } rows[] = {
+        {"interface table", IpHelperFault::InterfaceTable, false, 1},
+        {"second adapter read", IpHelperFault::AdapterListRead, false, 1},
+        {"binding unloaded", IpHelperFault::None, true, 1},
+        {"per-adapter data", IpHelperFault::PerAdapterInfo, false, 2},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        FakeAdapter adapter = MakeAdapter("{F}", MIB_IF_TYPE_ETHERNET, 1, "10.6.0.1");
+        adapter.dns = {"10.6.0.53"};
+        Machine machine;
+        machine.ipHelper = {{adapter}, row.fault};
+        const MachineScope scope(machine);
+        CLinkSetManager manager(CLinkSetManager::Start::WithoutMaintenanceThread);
+        ManagerProbe probe(manager);
+        PORT_INFO entry = MakePort(PORT_TYPE_DIALUP, "entry", 0);
+        std::strcpy(entry.AdapterName, "NdisWanIp");
+        probe.SetPorts({entry, MakePort(PORT_TYPE_ETHERNET, "old", Ip("10.6.0.9"))});
+        if (row.unloaded) probe.UnloadIpHelper();
+        probe.AdapterPass();
+        const std::vector<PORT_INFO> ports = Ports(manager);
+        ASSERT_EQ(ports.size(), row.ports);
+        EXPECT_STREQ(ports[0].ConnectionName, "entry");
+        if (row.ports == 2) {
+            EXPECT_EQ(ports[1].DnsServerCount, 0u);
+        }
+        EXPECT_EQ(manager.GetChangeCount(), 1u);  // the signature moved from 1, to 0 or to the address
+    }
+}
+
+// Before Vista the description comes from the registry's network cards. The wireless rule comes
+// last and wins over every type: with the wireless LAN service, its list alone decides; without
+// it (Windows 2000), an 802.11 link speed.
+TEST(AdapterDiscoveryChild, WirelessAndRegistryDescriptionsBeforeVista) {
+    const std::string role = ChildArgument();
+    if (role.empty()) GTEST_SKIP() << "runs only as a child";
+    const bool withService = role == "wlan";
+    // The wireless LAN service names interfaces by GUID, so these adapters carry real ones.
+    const std::string w54 = "{00000054-0000-4000-8000-000000000001}", w100 = "{00000100-0000-4000-8000-000000000002}",
+                      wc = "{0000000C-0000-4000-8000-000000000003}", wp = "{0000000D-0000-4000-8000-000000000004}";
+    Machine machine;
+    machine.ipHelper.adapters = {MakeAdapter(w54, MIB_IF_TYPE_ETHERNET, 1, "10.5.0.1"),
+                                 MakeAdapter(w100, MIB_IF_TYPE_ETHERNET, 2, "10.5.0.2", "NIC"),
+                                 MakeAdapter(wc, MIB_IF_TYPE_ETHERNET, 3, "10.5.0.3", "Cisco VPN"),
+                                 MakeAdapter(wp, MIB_IF_TYPE_PPP, 4, "10.5.0.4")};
+    machine.ipHelper.adapters[0].speed = 54000000;
+    machine.ipHelper.adapters[2].speed = 11000000;
+    machine.ipHelper.adapters[3].speed = 1000000;
+    machine.wirelessInterfaces = {w100};
+    machine.networkCards = {{w100, std::string(255, 'd')}};
+    const std::vector<PORT_INFO> ports = Discover(machine);
     ASSERT_EQ(ports.size(), 4u);
-    EXPECT_EQ(Find(ports, "{W54}")->PortType, static_cast<uint32_t>(PORT_TYPE_WIRELESS));
-    EXPECT_EQ(Find(ports, "{W100}")->PortType, static_cast<uint32_t>(PORT_TYPE_ETHERNET));
-    EXPECT_EQ(Find(ports, "{WC}")->PortType, static_cast<uint32_t>(PORT_TYPE_WIRELESS));
-    EXPECT_EQ(Find(ports, "{WP}")->PortType, static_cast<uint32_t>(PORT_TYPE_WIRELESS));
-    EXPECT_EQ(Find(ports, "{WP}")->IsDialUp, 1u);
+    const auto type = [&](const std::string& adapter) { return Find(ports, adapter).PortType; };
+    EXPECT_EQ(type(w54), withService ? PORT_TYPE_ETHERNET : PORT_TYPE_WIRELESS);
+    EXPECT_EQ(type(w100), withService ? PORT_TYPE_WIRELESS : PORT_TYPE_ETHERNET);
+    EXPECT_EQ(type(wc), withService ? PORT_TYPE_CISCO_VPN : PORT_TYPE_WIRELESS);
+    EXPECT_EQ(type(wp), withService ? PORT_TYPE_DIALUP : PORT_TYPE_WIRELESS);
+    EXPECT_EQ(Find(ports, wp).IsDialUp, 1u);
+    EXPECT_EQ(Find(ports, w100).Description, std::string(131, 'd'));  // cut to the field
 }
 
-TEST(AdapterDiscovery, WirelessBySpeedWithoutTheWlanService) {
-    const ChildRun run = RunAsWindowsVersion("win2k", "AdapterDiscoveryChild.*", "win2k");
-    EXPECT_EQ(run.exitCode, 0u) << run.output;
-    EXPECT_NE(run.output.find("[  PASSED  ] 1 test"), std::string::npos) << run.output;
+TEST(AdapterDiscovery, WirelessAndRegistryDescriptionsBeforeVista) {
+    for (const char* role : {"wlan", "speed"}) {
+        ChildOptions options;
+        options.childArgument = role;
+        options.windowsVersion = role == std::string("wlan") ? "winxp" : "win2k";
+        options.dllOverrides = {{"iphlpapi", "native,builtin"}, {"wlanapi", "native"}};
+        options.systemDouble = WinePath(DOUBLES_DIR "/wlanapi_double/wlanapi.dll");
+        const ChildRun run = RunChild("AdapterDiscoveryChild.*", options);
+        EXPECT_TRUE(ChildPassed(run)) << role << ":\n" << run.output;
+    }
 }
 
 }  // namespace

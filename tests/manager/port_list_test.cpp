@@ -1,5 +1,4 @@
-// The list rules both discovery passes rely on; adapter discovery's own tests cover merging of
-// PPP names and the signature end to end.
+// The list rules both discovery passes rely on, and the dotted-address parser.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -7,7 +6,7 @@
 
 #include "manager/adapter_discovery.h"
 #include "manager/port_list.h"
-#include "manager_probe.h"
+#include "manager_harness.h"
 
 namespace {
 
@@ -18,8 +17,8 @@ std::vector<std::string> Names(const PortList& list) {
 }
 
 PORT_INFO PhoneBookEntry(const char* name) {
-    PORT_INFO entry = MakePort(PORT_TYPE_DIALUP, "NdisWanIp", 0);
-    std::strcpy(entry.ConnectionName, name);
+    PORT_INFO entry = MakePort(PORT_TYPE_DIALUP, name, 0);
+    std::strcpy(entry.AdapterName, kPhoneBookAdapterName);
     return entry;
 }
 
@@ -37,13 +36,14 @@ TEST(AddPort, ADialUpPortWithoutConnectionNameIsMatchedByItsAdapterName) {
 TEST(PurgePorts, ModesSelectPhoneBookEntriesOrEverythingElse) {
     const std::pair<PurgeMode, std::vector<std::string>> cases[] = {
         {PurgeMode::KeepPhoneBookEntries, {"entry"}},
-        {PurgeMode::PhoneBookEntries, {"connected", "lan"}},
+        {PurgeMode::PhoneBookEntries, {"dialing", "connected", "lan"}},
         {PurgeMode::All, {}},
     };
     for (const auto& [mode, left] : cases) {
         PortList list;
         AddPort(list, MakePort(PORT_TYPE_ETHERNET, "lan", 0x0100000A));
         AddPort(list, MakePort(PORT_TYPE_DIALUP, "connected", 0x0200000A));
+        AddPort(list, MakePort(PORT_TYPE_DIALUP, "dialing", 0));  // a PPP adapter without an address yet
         AddPort(list, PhoneBookEntry("entry"));
         PurgePorts(list, mode);
         EXPECT_EQ(Names(list), left) << static_cast<int>(mode);
@@ -63,6 +63,14 @@ TEST(MergeAdapterPorts, PutsPppFirstThenSurvivingEntriesThenTheOthers) {
     EXPECT_TRUE(MergeAdapterPorts(ports, sum, std::move(pass)));
     EXPECT_EQ(Names(ports), (std::vector<std::string>{"ppp1", "ppp2", "entry", "lan1", "wifi"}));
     EXPECT_EQ(sum, 10u);
+}
+
+TEST(ParseDottedAddress, GivesNetworkOrderAndRefusesIncompleteText) {
+    const uint32_t address = ParseDottedAddress("10.0.0.1");
+    EXPECT_EQ(std::memcmp(&address, "\x0A\x00\x00\x01", 4), 0);
+    EXPECT_EQ(ParseDottedAddress("1.2.3.260") >> 24, 4u);  // each part modulo 256
+    for (const char* refused : {"10.0.0", "1.2.3.65535", "", "0.0.0.0"}) EXPECT_EQ(ParseDottedAddress(refused), 0u) << refused;
+    EXPECT_EQ(ParseDottedAddress(nullptr), 0u);
 }
 
 }  // namespace

@@ -43,10 +43,10 @@ TEST(Wlan, BindsWhereTheSystemHasTheApiAndAnswersPerAdapter) {
         const char* version;  // "" keeps the prefix's own
         const char* role;
     } cases[] = {
-        {"wlan_double", "win2k", "unbound"},
-        {"wlan_double", "winxp", "bound"},
-        {"wlan_double", "winxp64", "unbound"},
-        {"wlan_double_without_free", "", "unbound"},
+        {"wlanapi_double", "win2k", "unbound"},
+        {"wlanapi_double", "winxp", "bound"},
+        {"wlanapi_double", "winxp64", "unbound"},
+        {"wlanapi_without_free", "", "unbound"},
     };
     for (const auto& c : cases) {
         ChildOptions options;

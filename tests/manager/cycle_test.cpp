@@ -1,0 +1,167 @@
+// The maintenance cycle: which ticks run which passes, failures contained in a tick, and a
+// shutdown that waits for a running tick and must not hang on a stuck one.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <climits>
+#include <functional>
+#include <string>
+
+#include <linkset/linkset.h>
+
+#include "boundary/exception.h"
+#include "import_patch.h"
+#include "machine.h"
+#include "manager_harness.h"
+#include "recording_log.h"
+#include "system/handles.h"
+#include "test_threads.h"
+#include "vpn/plugin_catalog.h"
+
+namespace {
+
+constexpr DWORD kBoundMs = 20000;  // a wait this long means the thing under test hangs
+
+// A plug-in whose Update runs what the test sets, on the maintenance thread inside the manager's
+// VPN lock and the detector's lock.
+std::function<void()> g_onUpdate;
+std::atomic<int> g_updates{0};
+std::string g_journal;
+
+class HookPlugIn final : public IVPNPlugIn {
+public:
+    ~HookPlugIn() override { g_journal += "deleted;"; }
+    int32_t GetName(outputstr*) override { return kPlugInNoText; }
+    int32_t GetDescription(outputstr*) override { return kPlugInNoText; }
+    uint32_t GetType() override { return PLUGIN_CISCO3000; }
+    void Update() override {
+        ++g_updates;
+        if (g_onUpdate) g_onUpdate();
+    }
+    uint32_t IsConnected() override { return 0; }
+};
+constexpr PlugInClass kHookCatalog[] = {{PLUGIN_CISCO3000, &MakePlugIn<HookPlugIn>}};
+
+bool WaitFor(const std::function<bool()>& condition) {
+    for (DWORD waited = 0; waited < kBoundMs && !condition(); waited += 20) Sleep(20);
+    return condition();
+}
+
+class Cycle : public ::testing::Test {
+protected:
+    void SetUp() override {
+        g_updates = 0;
+        g_onUpdate = nullptr;
+        g_journal.clear();
+        g_refreshTick = 0;
+    }
+    void TearDown() override { g_onUpdate = nullptr; }
+    RecordingDebugLog log;
+    ScopedDebugLog installed{log, &LsSetDebugOutput};
+};
+
+// The process's count decides: a remainder of 1 by 10 runs the adapter pass and the detector's
+// update; every other tick only counts (a negative count never leaves a remainder of 1).
+TEST_F(Cycle, AdapterPassAndDetectorUpdateRunOnTheirTicksOnly) {
+    Machine machine;
+    machine.ipHelper.adapters = {MakeAdapter("{A}", MIB_IF_TYPE_ETHERNET, 1, "10.7.0.1")};
+    const MachineScope scope(machine);
+    const auto adapterListCalls =
+        ResolveEntryPoint<AdapterListCallsFunction>(GetModuleHandleA("iphlpapi.dll"), "AdapterListCalls");
+    ASSERT_NE(adapterListCalls, nullptr);
+    CLinkSetManager manager(CLinkSetManager::Start::WithoutMaintenanceThread, kHookCatalog);
+    ASSERT_EQ(manager.OpenVPNDetector(1), LS_OK);
+    ManagerProbe probe(manager);
+    const std::pair<int32_t, bool> ticks[] = {{1, true},     {2, false},     {10, false}, {11, true}, {21, true},
+                                              {3600, false}, {3601, true},   {-9, false}, {INT_MAX, false}};
+    for (const auto& [tick, passes] : ticks) {
+        SCOPED_TRACE(tick);
+        const LONG calls = adapterListCalls();
+        const int updates = g_updates;
+        probe.Tick(tick);
+        EXPECT_EQ(adapterListCalls() != calls, passes);
+        EXPECT_EQ(g_updates - updates, passes ? 1 : 0);
+    }
+}
+
+// Managers that tick in step share the process's count; each must still get its passes. Alone,
+// a manager keeps the exact rhythm of the count, wherever the count stands when it starts.
+TEST(PassSchedule, NoManagerStarvesAndOneAloneKeepsTheRhythmOfTheCount) {
+    for (const int managers : {1, 2, 3}) {
+        SCOPED_TRACE(managers);
+        std::vector<PassSchedule> schedules(managers, PassSchedule(10));
+        std::vector<int> passes(managers, 0);
+        for (int32_t tick = 5; tick < 5 + 100 * managers; ++tick) {
+            const int which = tick % managers;
+            const bool due = schedules[which].Due(tick, managers > 1);
+            passes[which] += due;
+            if (managers == 1) {
+                EXPECT_EQ(due, tick % 10 == 1) << tick;
+            }
+        }
+        for (int count : passes) EXPECT_GE(count, 9);
+    }
+}
+
+TEST_F(Cycle, FailedTicksAreReportedAndTheCycleGoesOn) {
+    std::atomic<int> calls{0};
+    g_onUpdate = [&] {
+        g_refreshTick = 0;  // every tick of this test is an adapter tick
+        switch (++calls) {
+            case 1: throw CreateQndException(outputstr("scripted failure"), "test", 1);
+            case 2:
+            case 3: throw std::runtime_error("out of something");  // the same failure twice
+            default: break;
+        }
+    };
+    CLinkSetManager manager(CLinkSetManager::Start::WithMaintenanceThread, kHookCatalog);
+    ASSERT_EQ(manager.OpenVPNDetector(1), LS_OK);
+    ASSERT_TRUE(WaitFor([&] { return calls >= 5; }));
+    EXPECT_EQ(log.Lines(), (std::vector<std::string>{
+                               "=======EXCEPTION: QndException ==== \nReason Code: 0, Reason:scripted failure\n",
+                               "<LinkSetMgr>: maintenance tick failed; the cycle goes on.\n"}));
+}
+
+// The thread is stopped first: a delete during a tick waits for it, and only then do the
+// detector and its plug-ins go.
+TEST_F(Cycle, DeleteDuringATickWaitsForItBeforeTheDetectorGoes) {
+    UniqueHandle entered(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    g_onUpdate = [&] {
+        SetEvent(entered.get());
+        Sleep(300);
+        g_journal += "tick ended;";
+    };
+    g_refreshTick = 0;  // the first tick is an adapter tick
+    auto* manager = new CLinkSetManager(CLinkSetManager::Start::WithMaintenanceThread, kHookCatalog);
+    ASSERT_EQ(manager->OpenVPNDetector(1), LS_OK);
+    ASSERT_EQ(WaitForSingleObject(entered.get(), kBoundMs), WAIT_OBJECT_0);
+    DeleteManager(manager);
+    EXPECT_EQ(g_journal, "tick ended;deleted;");
+}
+
+// StopThread's 30-second grace period, cut short so the test does not wait it out.
+DWORD(WINAPI* g_realWait)(HANDLE, DWORD) = nullptr;
+DWORD WINAPI ShortWait(HANDLE handle, DWORD milliseconds) {
+    return g_realWait(handle, milliseconds == 30000 ? 300 : milliseconds);
+}
+
+TEST_F(Cycle, ShutdownOfAThreadStuckInsideTheLocksDoesNotHang) {
+    UniqueHandle entered(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    UniqueHandle never(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    g_onUpdate = [&] {
+        SetEvent(entered.get());
+        WaitForSingleObject(never.get(), INFINITE);  // stuck with the VPN and detector locks held
+    };
+    g_refreshTick = 0;
+    auto* manager = new CLinkSetManager(CLinkSetManager::Start::WithMaintenanceThread, kHookCatalog);
+    ASSERT_EQ(manager->OpenVPNDetector(1), LS_OK);
+    ASSERT_EQ(WaitForSingleObject(entered.get(), kBoundMs), WAIT_OBJECT_0);
+
+    ImportPatch shortStop(ThisExecutable(), "KERNEL32.dll", "WaitForSingleObject", &ShortWait, &g_realWait);
+    TestThread deleter([manager] { DeleteManager(manager); });
+    EXPECT_TRUE(deleter.Join(kBoundMs)) << "deleting the manager hangs";
+    const std::vector<std::string> lines = log.Lines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "This thread is active! It will be terminated!\n"), lines.end());
+}
+
+}  // namespace
