@@ -12,7 +12,7 @@ namespace {
 constexpr DWORD kMsvcExceptionCode = 0xE06D7363;  // 'msc' | 0xE0000000
 constexpr ULONG_PTR kMsvcMagic = 0x19930520;
 constexpr DWORD kMsvcParameterCount = 4;
-constexpr uint32_t kSimpleType = 1;  // CatchableType properties: pointers are simple types
+constexpr uint32_t kSimpleType = 1;  // CatchableType properties: copied byte for byte
 
 // x64 records: every reference is a 32-bit offset from the image base.
 struct TypeDescriptor {
@@ -43,42 +43,74 @@ struct ThrowInfo {
     int32_t catchableTypes;
 };
 
+int32_t ImageOffset(const void* p) {
+    return static_cast<int32_t>(reinterpret_cast<const char*>(p) - reinterpret_cast<const char*>(&__ImageBase));
+}
+
+// The records for a thrown object that can be caught as either of two types. Both objects the
+// library throws are copied byte for byte and need no destruction.
+struct ThrowRecords {
+    ThrowRecords(const TypeDescriptor& first, const TypeDescriptor& second, uint32_t size)
+        : firstType{kSimpleType, ImageOffset(&first), 0, -1, 0, size, 0},
+          secondType{kSimpleType, ImageOffset(&second), 0, -1, 0, size, 0},
+          array{2, {ImageOffset(&firstType), ImageOffset(&secondType)}},
+          info{0, 0, 0, ImageOffset(&array)} {}
+    CatchableType firstType;
+    CatchableType secondType;
+    CatchableTypeArray array;
+    ThrowInfo info;
+};
+
+[[noreturn]] void Raise(const void* object, const ThrowInfo& info) {
+    const ULONG_PTR arguments[kMsvcParameterCount] = {kMsvcMagic, reinterpret_cast<ULONG_PTR>(object),
+                                                      reinterpret_cast<ULONG_PTR>(&info),
+                                                      reinterpret_cast<ULONG_PTR>(&__ImageBase)};
+    RaiseException(kMsvcExceptionCode, EXCEPTION_NONCONTINUABLE, kMsvcParameterCount, arguments);
+    __builtin_unreachable();
+}
+
 // A CQndException* can be caught as itself or as void*.
 TypeDescriptor g_exceptionPointerType = {nullptr, nullptr, ".PEAVCQndException@@"};
 TypeDescriptor g_voidPointerType = {nullptr, nullptr, ".PEAX"};
 
-int32_t ImageOffset(const void* p) {
-    return static_cast<int32_t>(reinterpret_cast<const char*>(p) -
-                                reinterpret_cast<const char*>(&__ImageBase));
-}
-
-CatchableType MakePointerCatchable(const TypeDescriptor& type) {
-    return {kSimpleType, ImageOffset(&type), 0, -1, 0, sizeof(void*), 0};
-}
-
-struct ThrowRecords {
-    CatchableType exceptionPointer = MakePointerCatchable(g_exceptionPointerType);
-    CatchableType voidPointer = MakePointerCatchable(g_voidPointerType);
-    CatchableTypeArray array = {2, {ImageOffset(&exceptionPointer), ImageOffset(&voidPointer)}};
-    ThrowInfo info = {0, 0, 0, ImageOffset(&array)};
+// std::bad_alloc as Microsoft's runtime lays it out: its table (the deleting destructor, then
+// what) and the exception's data (the text, and whether to free it). The library throws one
+// constant object: under an allocation failure there is nothing to allocate a copy with, and
+// every copy says the same.
+struct MsvcBadAlloc {
+    const void* const* vftable;
+    const char* what;
+    bool doFree;
 };
+constexpr char kBadAllocation[] = "bad allocation";
+
+MsvcBadAlloc* DestroyBadAlloc(MsvcBadAlloc* self, unsigned int) { return self; }
+const char* BadAllocWhat(const MsvcBadAlloc* self) { return self->what; }
+
+const void* const g_badAllocTable[] = {reinterpret_cast<const void*>(&DestroyBadAlloc),
+                                       reinterpret_cast<const void*>(&BadAllocWhat)};
+const MsvcBadAlloc g_badAlloc = {g_badAllocTable, kBadAllocation, false};
+TypeDescriptor g_badAllocType = {nullptr, nullptr, ".?AVbad_alloc@std@@"};
+TypeDescriptor g_stdExceptionType = {nullptr, nullptr, ".?AVexception@std@@"};
 
 // Offsets can only be computed at run time, once; the records live in the image for good.
 const ThrowInfo& ExceptionPointerThrowInfo() {
-    static const ThrowRecords records;
+    static const ThrowRecords records(g_exceptionPointerType, g_voidPointerType, sizeof(void*));
+    return records.info;
+}
+
+const ThrowInfo& BadAllocThrowInfo() {
+    static const ThrowRecords records(g_badAllocType, g_stdExceptionType, sizeof(MsvcBadAlloc));
     return records.info;
 }
 
 }  // namespace
 
 void RaiseToHost(CQndException* exception) {
-    // The runtime passes the address of the thrown object: here, of the pointer.
-    static thread_local CQndException* thrown;
-    thrown = exception;
-    const ULONG_PTR arguments[kMsvcParameterCount] = {
-        kMsvcMagic, reinterpret_cast<ULONG_PTR>(&thrown),
-        reinterpret_cast<ULONG_PTR>(&ExceptionPointerThrowInfo()),
-        reinterpret_cast<ULONG_PTR>(&__ImageBase)};
-    RaiseException(kMsvcExceptionCode, EXCEPTION_NONCONTINUABLE, kMsvcParameterCount, arguments);
-    __builtin_unreachable();
+    // The runtime is given the address of the thrown object, here the pointer, which lives in
+    // this frame: a host's catch block runs before the frames of the throw are popped.
+    CQndException* const thrown = exception;
+    Raise(&thrown, ExceptionPointerThrowInfo());
 }
+
+void RaiseAllocationFailureToHost() { Raise(&g_badAlloc, BadAllocThrowInfo()); }

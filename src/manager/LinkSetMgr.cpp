@@ -7,6 +7,7 @@
 
 #include "boundary/debug_output.h"
 #include "boundary/exception.h"
+#include "boundary/host_exception.h"
 #include "boundary/host_object.h"
 #include "boundary/outputstr.h"
 #include "manager/dialup_discovery.h"
@@ -220,16 +221,20 @@ int32_t CLinkSetManager::QueryAddresses(uint32_t* addresses, uint32_t bufferByte
     return LS_OK;
 }
 
+// The slots that may allocate run as host calls, so that an allocation failure reaches the host
+// as its own compiler's std::bad_alloc. GetPorts, IsVPNDetectorOpen and GetChangeCount only read
+// what is there; GetPorts is also called from inside the library, by plug-ins on the
+// maintenance thread, where nothing could take such a failure.
 int32_t CLinkSetManager::GetGateways(uint32_t* addresses, uint32_t bufferBytes, uint32_t* count) {
-    return QueryAddresses(addresses, bufferBytes, count, &GatewayOf);
+    return HostCall([&] { return QueryAddresses(addresses, bufferBytes, count, &GatewayOf); });
 }
 
 int32_t CLinkSetManager::GetDnsServers(uint32_t* addresses, uint32_t bufferBytes, uint32_t* count) {
-    return QueryAddresses(addresses, bufferBytes, count, &DnsServersOf);
+    return HostCall([&] { return QueryAddresses(addresses, bufferBytes, count, &DnsServersOf); });
 }
 
 int32_t CLinkSetManager::GetWinsServers(uint32_t* addresses, uint32_t bufferBytes, uint32_t* count) {
-    return QueryAddresses(addresses, bufferBytes, count, &WinsServersOf);
+    return HostCall([&] { return QueryAddresses(addresses, bufferBytes, count, &WinsServersOf); });
 }
 
 void CLinkSetManager::CloseVpnDetector() {
@@ -238,6 +243,10 @@ void CLinkSetManager::CloseVpnDetector() {
 }
 
 int32_t CLinkSetManager::OpenVPNDetector(int32_t open) {
+    return HostCall([&] { return OpenOrCloseVpnDetector(open); });
+}
+
+int32_t CLinkSetManager::OpenOrCloseVpnDetector(int32_t open) {
     if (open == 0) {
         CloseVpnDetector();
         return LS_OK;
@@ -267,17 +276,21 @@ int32_t CLinkSetManager::IsVPNDetectorOpen() {
 
 int32_t CLinkSetManager::GetVPNDetectionResult(uint32_t* types, uint32_t bufferBytes, uint32_t* count,
                                                uint32_t* needed) {
-    CCoreRtAutoLock guard(&m_vpnLock);
-    if (m_pVPNDetector) return m_pVPNDetector->GetConnectedPlugIns(types, bufferBytes, count, needed);
-    WriteDebugLine("<LinkSetMgr>: LINKSET(ERROR): failed to get VPN detection result before opening it.");
-    return LS_ERROR_FAILED;
+    return HostCall([&] {
+        CCoreRtAutoLock guard(&m_vpnLock);
+        if (m_pVPNDetector) return m_pVPNDetector->GetConnectedPlugIns(types, bufferBytes, count, needed);
+        WriteDebugLine("<LinkSetMgr>: LINKSET(ERROR): failed to get VPN detection result before opening it.");
+        return static_cast<int32_t>(LS_ERROR_FAILED);
+    });
 }
 
 int32_t CLinkSetManager::CheckVPNStatus(EPLUGINTYPE type, uint32_t* status) {
-    CCoreRtAutoLock guard(&m_vpnLock);
-    if (m_pVPNDetector) return m_pVPNDetector->GetPlugInStatus(type, status);
-    WriteDebugLine("<LinkSetMgr>: LINKSET(ERROR): failed to check VPN status if it is not initialized.");
-    return LS_ERROR_FAILED;
+    return HostCall([&] {
+        CCoreRtAutoLock guard(&m_vpnLock);
+        if (m_pVPNDetector) return m_pVPNDetector->GetPlugInStatus(type, status);
+        WriteDebugLine("<LinkSetMgr>: LINKSET(ERROR): failed to check VPN status if it is not initialized.");
+        return static_cast<int32_t>(LS_ERROR_FAILED);
+    });
 }
 
 uint32_t CLinkSetManager::GetChangeCount() { return m_changeCount.load(std::memory_order_relaxed); }

@@ -87,6 +87,7 @@ private:
     void RefreshDialUp();
     void UpdateVpnDetector();
     int32_t QueryAddresses(uint32_t* addresses, uint32_t bufferBytes, uint32_t* count, AddressReader reader);
+    int32_t OpenOrCloseVpnDetector(int32_t open);
     void CloseVpnDetector();
 
     LiveManager m_live;  // first, so that a failed start still counts down

@@ -13,7 +13,10 @@ ILinkSetManager* LsCreateLinkSetManager() {
         return new (std::nothrow) CLinkSetManager;
     } catch (CQndException* exception) {
         failure = exception;
+    } catch (const std::bad_alloc&) {
     }
-    // Raised outside the catch block: the host's runtime takes over from here.
+    // Raised outside the catch blocks, once the half-built manager has been released: the
+    // host's runtime takes over from here.
+    if (failure == nullptr) RaiseAllocationFailureToHost();
     RaiseToHost(failure);
 }

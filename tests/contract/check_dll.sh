@@ -1,7 +1,8 @@
 #!/bin/sh
 # Checks LinkSet.dll as objdump shows it: every line of the export table is exported under its
-# decorated name at its ordinal, nothing else is exported, every import is a system DLL, and no
-# imported function writes the registry, files or the network.
+# decorated name at its ordinal, nothing else is exported, every import is a system DLL, no
+# imported function writes the registry, files or the network, and no posix thread library is
+# built in.
 # usage: check_dll.sh <objdump> <LinkSet.dll> <LinkSet.def>
 set -eu
 objdump=$1 dll=$2 def=$3
@@ -31,11 +32,18 @@ if [ -n "$writers" ]; then
     status=1
 fi
 
+# The runtime inside is MinGW's win32 thread model, which calls the system directly: no posix
+# thread library comes along into a host's process.
+if $objdump -t "$dll" | grep -q " pthread_"; then
+    echo "carries a posix thread library"
+    status=1
+fi
+
 for import in $(printf '%s\n' "$dump" | sed -n 's/^\s*DLL Name: //p'); do
     case " $system_dlls " in
         *" $import "*) ;;
         *) echo "imports a non-system DLL: $import"; status=1 ;;
     esac
 done
-[ $status -eq 0 ] && echo "exports match the table; imports are system DLLs only, and none writes"
+[ $status -eq 0 ] && echo "exports match the table; imports are system DLLs only, none writes; no posix threads"
 exit $status

@@ -16,6 +16,34 @@ __declspec(dllimport) int __stdcall VirtualProtect(void* address, size_t size, u
                                                    unsigned long* old);
 __declspec(dllimport) void __stdcall Sleep(unsigned long milliseconds);
 __declspec(dllimport) void __stdcall SetLastError(unsigned long error);
+__declspec(dllimport) void* __stdcall LoadLibraryA(const char* name);
+__declspec(dllimport) void* __stdcall GetProcAddress(void* module, const char* name);
+__declspec(dllimport) int __stdcall FreeLibrary(void* module);
+}
+
+// Fault injection from the host's side: one import of a module answers what the host chooses.
+inline void** ImportSlot(void* module, const char* dll, const char* function) {
+    char* base = static_cast<char*>(module);
+    const int ntOffset = *reinterpret_cast<int*>(base + 0x3C);
+    const unsigned importRva = *reinterpret_cast<unsigned*>(base + ntOffset + 24 + 120);
+    for (unsigned* import = reinterpret_cast<unsigned*>(base + importRva); import[3] != 0; import += 5) {
+        if (_stricmp(base + import[3], dll) != 0) continue;
+        unsigned long long* names = reinterpret_cast<unsigned long long*>(base + import[0]);
+        void** slots = reinterpret_cast<void**>(base + import[4]);
+        for (int i = 0; names[i] != 0; ++i)
+            if (!(names[i] >> 63) && strcmp(base + names[i] + 2, function) == 0) return &slots[i];
+    }
+    return nullptr;
+}
+
+inline void* SwapSlot(void** slot, void* value) {
+    const unsigned long kPageReadWrite = 0x04;
+    unsigned long old = 0;
+    VirtualProtect(slot, sizeof value, kPageReadWrite, &old);
+    void* previous = *slot;
+    *slot = value;
+    VirtualProtect(slot, sizeof value, old, &old);
+    return previous;
 }
 
 inline int g_failedChecks = 0;

@@ -32,31 +32,6 @@ void CheckExports() {
     Check(log.count == 0, "outputs and the plug-in install exports return without a line");
 }
 
-// Fault injection from the host's side: one import of LinkSet.dll answers what we choose.
-void** ImportSlot(void* module, const char* dll, const char* function) {
-    char* base = static_cast<char*>(module);
-    const int ntOffset = *reinterpret_cast<int*>(base + 0x3C);
-    const unsigned importRva = *reinterpret_cast<unsigned*>(base + ntOffset + 24 + 120);
-    for (unsigned* import = reinterpret_cast<unsigned*>(base + importRva); import[3] != 0; import += 5) {
-        if (_stricmp(base + import[3], dll) != 0) continue;
-        unsigned long long* names = reinterpret_cast<unsigned long long*>(base + import[0]);
-        void** slots = reinterpret_cast<void**>(base + import[4]);
-        for (int i = 0; names[i] != 0; ++i)
-            if (!(names[i] >> 63) && strcmp(base + names[i] + 2, function) == 0) return &slots[i];
-    }
-    return nullptr;
-}
-
-void* SwapSlot(void** slot, void* value) {
-    const unsigned long kPageReadWrite = 0x04;
-    unsigned long old = 0;
-    VirtualProtect(slot, sizeof value, kPageReadWrite, &old);
-    void* previous = *slot;
-    *slot = value;
-    VirtualProtect(slot, sizeof value, old, &old);
-    return previous;
-}
-
 void* __stdcall FailingCreateEvent(void*, int, int, const char*) {
     SetLastError(5);
     return nullptr;
