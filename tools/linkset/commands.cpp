@@ -21,8 +21,8 @@ void Print(const std::string& text) {
     std::fputs(text.c_str(), stdout);
     std::fflush(stdout);
 }
-void Print(const nlohmann::json& document, int indent = kJsonIndent) {
-    Print(document.dump(indent, ' ', false, nlohmann::json::error_handler_t::replace) + "\n");
+void Print(const nlohmann::ordered_json& document, int indent = kJsonIndent) {
+    Print(document.dump(indent, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n");
 }
 
 // The RAS kind's tunnel is the first port on a VPN device: the connection a person dialled.
@@ -52,10 +52,13 @@ std::string VersionString(const std::vector<char>& block, const wchar_t* name) {
     return utf8;
 }
 
-std::string FourParts(DWORD high, DWORD low) {
-    return std::to_string(HIWORD(high)) + "." + std::to_string(LOWORD(high)) + "." + std::to_string(HIWORD(low)) + "." +
-           std::to_string(LOWORD(low));
+std::string Dotted(std::initializer_list<unsigned long> parts) {
+    std::string text;
+    for (unsigned long part : parts) text += (text.empty() ? "" : ".") + std::to_string(part);
+    return text;
 }
+// A version resource's four 16-bit parts.
+std::string Dotted(DWORD high, DWORD low) { return Dotted({HIWORD(high), LOWORD(high), HIWORD(low), LOWORD(low)}); }
 
 }  // namespace
 
@@ -143,11 +146,11 @@ int RunVersion(const Options&) {
     }
     const unsigned long version = LsGetVersion();
     const bool accepted = linkset::library_accepts_this_host();
-    std::printf("file version     %s\n", FourParts(fixed->dwFileVersionMS, fixed->dwFileVersionLS).c_str());
-    std::printf("product version  %s\n", FourParts(fixed->dwProductVersionMS, fixed->dwProductVersionLS).c_str());
+    std::printf("file version     %s\n", Dotted(fixed->dwFileVersionMS, fixed->dwFileVersionLS).c_str());
+    std::printf("product version  %s\n", Dotted(fixed->dwProductVersionMS, fixed->dwProductVersionLS).c_str());
     std::printf("product          %s\n", VersionString(block, L"ProductName").c_str());
     std::printf("description      %s\n", VersionString(block, L"FileDescription").c_str());
-    std::printf("interface        0x%08lx (%s)\n", version, FourParts(version >> 16, version & 0xFFFF).c_str());
+    std::printf("interface        0x%08lx (%s)\n", version, Dotted({version >> 24, version >> 16 & 0xFF, version >> 8 & 0xFF, version & 0xFF}).c_str());
     std::printf("this host        built for 0x%08lx: %s\n", static_cast<unsigned long>(LINKSET_INTERFACE_VERSION),
                 accepted ? "accepted" : "refused");
     return accepted ? kExitOk : kExitFailed;

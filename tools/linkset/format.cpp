@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <map>
 
-using nlohmann::json;
+using json = nlohmann::ordered_json;
 
 namespace {
 

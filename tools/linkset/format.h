@@ -24,15 +24,15 @@ bool MatchesPattern(const PORT_INFO& port, const std::string& pattern);
 std::string PortsAsText(const std::vector<PORT_INFO>& ports);
 // One line per port: type, name, address, gateway, flags.
 std::string PortsAsBriefText(const std::vector<PORT_INFO>& ports);
-nlohmann::json PortJson(const PORT_INFO& port);
-nlohmann::json PortsJson(const std::vector<PORT_INFO>& ports);
+nlohmann::ordered_json PortJson(const PORT_INFO& port);
+nlohmann::ordered_json PortsJson(const std::vector<PORT_INFO>& ports);
 
 // The three lists of the manager's address queries.
 struct AddressLists {
     std::vector<linkset::address> gateways, dnsServers, winsServers;
 };
 std::string AddressesAsText(const AddressLists& lists);
-nlohmann::json AddressesJson(const AddressLists& lists);
+nlohmann::ordered_json AddressesJson(const AddressLists& lists);
 
 // A port that came, went or changed between two snapshots of the port list.
 struct PortChange {
@@ -44,7 +44,7 @@ std::vector<PortChange> DiffPorts(const std::vector<PORT_INFO>& before, const st
 // "changed ethernet "LAN": addresses 10.0.0.1/8 -> 10.0.0.9/8"
 std::string ChangeAsText(const PortChange& change);
 // {"change": N, "event": "came"|"went"|"changed", "port": {...}, "changes": {field: {"old", "new"}}}
-nlohmann::json ChangeJson(const PortChange& change, uint32_t changeCount);
+nlohmann::ordered_json ChangeJson(const PortChange& change, uint32_t changeCount);
 
 // One VPN client kind as detection sees it. `connection` names the connection of a kind that
 // reports one (the RAS kind's dialled VPN connection); empty otherwise.
@@ -56,4 +56,4 @@ struct VpnRow {
 const char* VpnStateName(linkset::vpn_state state);
 // `connected`: the kinds that detection lists as connected.
 std::string VpnAsText(const std::vector<VpnRow>& rows, const std::vector<linkset::vpn_kind>& connected);
-nlohmann::json VpnJson(const std::vector<VpnRow>& rows, const std::vector<linkset::vpn_kind>& connected);
+nlohmann::ordered_json VpnJson(const std::vector<VpnRow>& rows, const std::vector<linkset::vpn_kind>& connected);
