@@ -1,7 +1,5 @@
-// What the static part of Microsoft's runtime gives a program, for hosts that Clang builds in MSVC
-// mode on a machine without it: the console start-up that runs the static initialisers and calls
-// main, operator new and delete, and the few members that libc++ keeps in its compiled library.
-// Everything else comes from Wine's msvcrt.dll.
+// What the static part of Microsoft's runtime gives a program, missing here: the console start-up
+// that runs the static initialisers and main, and what libc++ keeps in its compiled library.
 #include <cstdio>
 #include <cstdlib>
 #include <new>
@@ -10,7 +8,6 @@
 extern "C" {
 int __getmainargs(int* argc, char*** argv, char*** env, int expandWildcards, int* startInfo);
 void __set_app_type(int type);
-FILE* __iob_func();
 FILE* __acrt_iob_func(unsigned index) { return &__iob_func()[index]; }
 [[noreturn]] void __std_terminate() { std::abort(); }
 int _fltused = 0;  // the linker's sign that floating point is used
@@ -25,8 +22,7 @@ __declspec(allocate(".CRT$XCA")) const Initializer initializersBegin = nullptr;
 __declspec(allocate(".CRT$XCZ")) const Initializer initializersEnd = nullptr;
 
 extern "C" void mainCRTStartup() {
-    constexpr int kConsoleApp = 1;
-    __set_app_type(kConsoleApp);
+    __set_app_type(1);  // a console program
     int argc = 0, startInfo = 0;
     char **argv = nullptr, **env = nullptr;
     __getmainargs(&argc, &argv, &env, 0, &startInfo);
@@ -37,16 +33,6 @@ extern "C" void mainCRTStartup() {
 
 // The table that RTTI type descriptors point to; catching never calls into it.
 __asm__(".section .rdata,\"dr\"\n.globl \"??_7type_info@@6B@\"\n\"??_7type_info@@6B@\":\n.quad 0\n.text\n");
-
-void* operator new(std::size_t size) {
-    if (void* block = std::malloc(size ? size : 1)) return block;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) { return operator new(size); }
-void operator delete(void* block) noexcept { std::free(block); }
-void operator delete[](void* block) noexcept { std::free(block); }
-void operator delete(void* block, std::size_t) noexcept { std::free(block); }
-void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
 
 namespace std {
 exception::~exception() noexcept {}
@@ -66,5 +52,4 @@ logic_error::logic_error(const logic_error& other) noexcept : exception(other), 
 logic_error::~logic_error() noexcept {}
 const char* logic_error::what() const noexcept { return __imp_.c_str(); }
 length_error::~length_error() noexcept {}
-out_of_range::~out_of_range() noexcept {}
 }  // namespace std
