@@ -309,12 +309,13 @@ class vpn_detection {
 public:
     vpn_detection(vpn_detection&& other) noexcept : manager_(std::exchange(other.manager_, nullptr)) {}
     vpn_detection& operator=(vpn_detection&& other) noexcept {
-        std::swap(manager_, other.manager_);
+        if (this != &other) {
+            close();
+            manager_ = std::exchange(other.manager_, nullptr);
+        }
         return *this;
     }
-    ~vpn_detection() {
-        if (manager_ != nullptr) manager_->OpenVPNDetector(0);
-    }
+    ~vpn_detection() { close(); }
 
     // The kinds whose plug-in reports a tunnel up, in plug-in order.
     std::vector<vpn_kind> connected_kinds() const {
@@ -343,6 +344,9 @@ public:
 
 private:
     friend class manager;
+    void close() noexcept {
+        if (manager_ != nullptr) manager_->OpenVPNDetector(0);
+    }
     explicit vpn_detection(ILinkSetManager* owner) : manager_(owner) {
         detail::check(detail::call([&] { return manager_->OpenVPNDetector(1); }), "OpenVPNDetector");
     }
