@@ -1,5 +1,6 @@
 // LinkSet SDK: everything a host needs to load LinkSet.dll, learn the machine's network ports
 // and ask which VPN clients have a tunnel up.
+// C++17 hosts may use <linkset/linkset.hpp> instead: owning handles, vectors and exceptions over this interface.
 #pragma once
 
 #include "exception.h"

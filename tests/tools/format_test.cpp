@@ -1,4 +1,4 @@
-// What linkset prints: the change report of `watch`, and JSON that stays valid for any name.
+// What linkset prints for made-up records: text and JSON agree, and `watch` names what changed.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -7,30 +7,72 @@
 
 namespace {
 
-PORT_INFO Port(const char* name, uint32_t address) {
+using Json = nlohmann::ordered_json;
+constexpr uint32_t kMask24 = 0x00FFFFFF;  // 255.255.255.0 in network order
+
+PORT_INFO Port(const char* name, uint32_t type, std::vector<PORT_ADDRESS> addresses, const char* adapter = nullptr,
+               const char* description = "") {
     PORT_INFO port = {};
-    port.PortType = PORT_TYPE_ETHERNET;
+    port.PortType = type;
+    port.IsDialUp = type == PORT_TYPE_DIALUP;
     std::strcpy(port.ConnectionName, name);
-    std::strcpy(port.AdapterName, name);
-    port.IpAddress = address;
-    port.HasIpAddress = address != 0;
+    std::strcpy(port.AdapterName, adapter ? adapter : name);
+    std::strcpy(port.Description, description);
+    port.IpAddressCount = static_cast<uint32_t>(addresses.size());
+    std::copy(addresses.begin(), addresses.end(), port.IpAddresses);
+    port.HasIpAddress = (port.IpAddress = addresses.empty() ? 0 : addresses[0].Address) != 0;
     return port;
 }
 
-TEST(WatchReport, NamesPortsThatCameWentOrChanged) {
-    const std::vector<PORT_INFO> before = {Port("lan", 0x0100000A), Port("gone", 0x0200000A)};
-    const std::vector<PORT_INFO> after = {Port("lan", 0x0900000A), Port("new", 0)};
-    EXPECT_EQ(DescribeChanges(before, after),
-              (std::vector<std::string>{"- ethernet \"gone\" 10.0.0.2", "~ ethernet \"lan\" 10.0.0.1  ->  ethernet \"lan\" 10.0.0.9",
-                                        "+ ethernet \"new\" (no address)"}));
-    EXPECT_TRUE(DescribeChanges(after, after).empty());
+TEST(PortViews, TextAndJsonShowTheSamePort) {
+    const struct {
+        const char* name;
+        PORT_INFO port;
+        std::vector<std::string> lines;  // lines of its text block
+        Json json;                       // fields of its JSON object
+    } kCases[] = {
+        {"mask as a prefix", Port("LAN", PORT_TYPE_ETHERNET, {{0x0202000A, kMask24}}),
+         {"ethernet \"LAN\"", "  addresses    10.0.2.2/24"}, {{"address", "10.0.2.2"}}},
+        {"odd mask stays dotted", Port("LAN", PORT_TYPE_ETHERNET, {{0x0100000A, 0x00FF00FF}}),
+         {"  addresses    10.0.0.1/255.0.255.0"}, {{"addresses", {{{"address", "10.0.0.1"}, {"mask", "255.0.255.0"}}}}}},
+        {"an unused 0.0.0.0 entry is no address", Port("LAN", PORT_TYPE_ETHERNET, {{0, 0}}), {"  addresses    -"},
+         {{"address", nullptr}, {"addresses", Json::array()}}},
+        {"a GUID name gives way to the description", Port("{4D36E972}", PORT_TYPE_WIRELESS, {}, "{4D36E972}", "Wi-Fi"),
+         {"wireless \"Wi-Fi\"", "  adapter      {4D36E972}"}, {{"connectionName", "{4D36E972}"}}},
+        {"a phone-book entry is a dial-up port not connected", Port("My ISP", PORT_TYPE_DIALUP, {}, "NdisWanIp"),
+         {"dial-up \"My ISP\"", "  adapter      NdisWanIp", "  flags        dial-up, not connected"},
+         {{"type", "dial-up"}, {"mac", nullptr}, {"dialUp", true}, {"connected", false}}},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.name);
+        const std::string text = PortsAsText({c.port});
+        for (const std::string& line : c.lines) EXPECT_NE(text.find(line + "\n"), std::string::npos) << text;
+        for (const auto& [key, value] : c.json.items()) EXPECT_EQ(PortJson(c.port)[key], value) << key;
+    }
 }
 
-TEST(PortsJson, EscapesNamesAndWritesAbsentAddressesAsNull) {
-    const std::string json = PortsAsJson({Port("say \"hi\"\\\t", 0)});
-    EXPECT_NE(json.find("\"connectionName\":\"say \\\"hi\\\"\\\\\\t\""), std::string::npos) << json;
-    EXPECT_NE(json.find("\"address\":null"), std::string::npos) << json;
-    EXPECT_NE(json.find("\"addresses\":[]"), std::string::npos) << json;
+TEST(PortViews, NamePatternsMatchNameOrDescriptionInAnyCase) {
+    const PORT_INFO port = Port("Ethernet 2", PORT_TYPE_ETHERNET, {}, "{GUID}", "Contoso Gigabit");
+    for (const char* pattern : {"ethernet 2", "ETH*", "*gigabit", "Ethernet ?"}) EXPECT_TRUE(MatchesPattern(port, pattern)) << pattern;
+    for (const char* pattern : {"Ethernet", "*wi-fi*", "Ethernet ??"}) EXPECT_FALSE(MatchesPattern(port, pattern)) << pattern;
+}
+
+TEST(WatchReport, NamesPortsThatCameOrWentAndTheFieldsThatChanged) {
+    const std::vector<PORT_INFO> before = {Port("lan", PORT_TYPE_ETHERNET, {{0x0100000A, kMask24}}),
+                                           Port("gone", PORT_TYPE_ETHERNET, {{0x0200000A, kMask24}})};
+    const std::vector<PORT_INFO> after = {Port("lan", PORT_TYPE_ETHERNET, {{0x0900000A, kMask24}}),
+                                          Port("new", PORT_TYPE_ETHERNET, {})};
+    const std::vector<PortChange> changes = DiffPorts(before, after);
+    std::vector<std::string> lines;
+    for (const PortChange& change : changes) lines.push_back(ChangeAsText(change));
+    EXPECT_EQ(lines, (std::vector<std::string>{"went    ethernet \"gone\"",
+                                               "changed ethernet \"lan\": addresses 10.0.0.1/24 -> 10.0.0.9/24",
+                                               "came    ethernet \"new\" -"}));
+    EXPECT_EQ(ChangeJson(changes[0], 7)["port"]["address"], "10.0.0.2");  // as it was, not as "no address"
+    const Json changed = ChangeJson(changes[1], 7)["changes"];
+    EXPECT_EQ(changed.size(), 2u);  // address and addresses
+    EXPECT_EQ(changed["address"], Json::parse(R"({"old": "10.0.0.1", "new": "10.0.0.9"})"));
+    EXPECT_TRUE(DiffPorts(after, after).empty());
 }
 
 }  // namespace

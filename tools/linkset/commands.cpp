@@ -1,125 +1,112 @@
 #include "commands.h"
 
+#include <windows.h>
+
+#include <chrono>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "command_line.h"
 #include "format.h"
-#include "options.h"
 #include "session.h"
 
 namespace {
 
-constexpr int kExitOk = 0;
-constexpr int kExitFailed = 1;
-constexpr unsigned kWatchPollMs = 250;
+constexpr std::chrono::milliseconds kWatchPoll{250};
+constexpr uint64_t kMsPerSecond = 1000;
+constexpr int kJsonIndent = 2;
 
-// Asks for the count first, then for the records; ports may come or go in between, so it asks
-// again until the buffer held them all. Records land in zeroed memory every time, so two
-// snapshots of the same port compare equal byte for byte.
-std::vector<PORT_INFO> ReadPorts(ILinkSetManager& manager, int filter) {
-    std::vector<PORT_INFO> ports;
-    for (;;) {
-        ports.assign(ports.size(), PORT_INFO{});
-        uint32_t copied = 0, total = 0;
-        const uint32_t bytes = static_cast<uint32_t>(ports.size() * sizeof(PORT_INFO));
-        if (manager.GetPorts(ports.empty() ? nullptr : ports.data(), bytes, &copied, &total, filter) != LS_OK) return {};
-        if (total <= ports.size()) {
-            ports.resize(copied);
-            return ports;
-        }
-        ports.resize(total);
-    }
+void Print(const std::string& text) {
+    std::fputs(text.c_str(), stdout);
+    std::fflush(stdout);
+}
+void Print(const nlohmann::ordered_json& document, int indent = kJsonIndent) {
+    Print(document.dump(indent, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n");
 }
 
-using AddressQuery = int32_t (ILinkSetManager::*)(uint32_t*, uint32_t, uint32_t*);
-
-std::vector<uint32_t> ReadAddresses(ILinkSetManager& manager, AddressQuery query) {
-    // A null array is too small even for no addresses, so the buffer always has a slot.
-    std::vector<uint32_t> addresses(1);
-    for (;;) {
-        uint32_t count = 0;
-        const uint32_t bytes = static_cast<uint32_t>(addresses.size() * sizeof(uint32_t));
-        const int32_t result = (manager.*query)(addresses.data(), bytes, &count);
-        if (result != LS_ERROR_BUFFER_TOO_SMALL) {
-            addresses.resize(result == LS_OK ? count : 0);
-            return addresses;
-        }
-        addresses.resize(count);  // the number needed, told even when the array is too small
-    }
+// The RAS kind's tunnel is the first port on a VPN device: the connection a person dialled.
+std::string ConnectionOf(linkset::vpn_kind kind, linkset::vpn_state state, const std::vector<PORT_INFO>& ports) {
+    if (kind != linkset::vpn_kind::ras || state != linkset::vpn_state::connected) return {};
+    for (const PORT_INFO& port : ports)
+        if (port.IsVpnDevice) return DisplayName(port);
+    return {};
 }
 
-// Creates the manager and waits for its first adapter pass; null when that fails.
-bool Start(Session& session) {
-    if (session.manager() == nullptr) return false;
-    if (session.WaitForFirstPass()) return true;
-    if (!Interrupted()) std::fprintf(stderr, "linkset: the first adapter pass did not come in time\n");
-    return false;
+// A string of the version resource's first translation, e.g. "FileDescription".
+std::string VersionString(const std::vector<char>& block, const wchar_t* name) {
+    struct Translation {
+        WORD language, codePage;
+    }* translation = nullptr;
+    UINT size = 0;
+    if (!VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation), &size) ||
+        size < sizeof(Translation))
+        return {};
+    wchar_t path[64];
+    swprintf(path, 64, L"\\StringFileInfo\\%04x%04x\\%ls", translation->language, translation->codePage, name);
+    wchar_t* value = nullptr;
+    if (!VerQueryValueW(block.data(), path, reinterpret_cast<void**>(&value), &size) || size == 0) return {};
+    std::string utf8(WideCharToMultiByte(CP_UTF8, 0, value, -1, nullptr, 0, nullptr, nullptr), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, value, -1, utf8.data(), static_cast<int>(utf8.size()), nullptr, nullptr);
+    utf8.resize(utf8.size() - 1);  // the terminator
+    return utf8;
 }
 
-struct PluginName {
-    EPLUGINTYPE type;
-    const char* name;
-};
-constexpr PluginName kPlugins[] = {
-    {PLUGIN_CISCO3000, "cisco3000"}, {PLUGIN_NETSCREEN, "netscreen"}, {PLUGIN_CHECKPOINT, "checkpoint"},
-    {PLUGIN_SAFENET, "safenet"},     {PLUGIN_RAS, "ras"},             {PLUGIN_AVENTAIL, "aventail"},
-    {PLUGIN_ALCATEL, "alcatel"},     {PLUGIN_JUNIPERSSL, "juniperssl"},
-};
-
-const char* PluginNameOf(uint32_t type) {
-    for (const PluginName& plugin : kPlugins)
-        if (plugin.type == type) return plugin.name;
-    return "unknown";
+std::string Dotted(std::initializer_list<unsigned long> parts) {
+    std::string text;
+    for (unsigned long part : parts) text += (text.empty() ? "" : ".") + std::to_string(part);
+    return text;
 }
-
-std::string StatusText(int32_t result, uint32_t status) {
-    if (result == LS_ERROR_NO_PLUGIN) return "no plug-in";
-    if (result != LS_OK) return "error " + std::to_string(result);
-    return status == 1 ? "connected" : "not connected";
-}
+// A version resource's four 16-bit parts.
+std::string Dotted(DWORD high, DWORD low) { return Dotted({HIWORD(high), LOWORD(high), HIWORD(low), LOWORD(low)}); }
 
 }  // namespace
 
 int RunPorts(const Options& options) {
     Session session(options);
-    if (!Start(session)) return kExitFailed;
-    const std::vector<PORT_INFO> ports = ReadPorts(*session.manager(), options.filter);
-    std::fputs((options.json ? PortsAsJson(ports) : PortsAsText(ports)).c_str(), stdout);
+    if (const int failed = session.Start()) return failed;
+    std::vector<PORT_INFO> ports = session.manager().ports(static_cast<linkset::port_filter>(options.filter));
+    if (!options.name.empty())
+        std::erase_if(ports, [&](const PORT_INFO& port) { return !MatchesPattern(port, options.name); });
+    if (options.json) Print(PortsJson(ports));
+    else Print(options.brief ? PortsAsBriefText(ports) : PortsAsText(ports));
     return kExitOk;
 }
 
 int RunAddresses(const Options& options) {
     Session session(options);
-    if (!Start(session)) return kExitFailed;
-    ILinkSetManager& manager = *session.manager();
-    const AddressLists lists{ReadAddresses(manager, &ILinkSetManager::GetGateways),
-                             ReadAddresses(manager, &ILinkSetManager::GetDnsServers),
-                             ReadAddresses(manager, &ILinkSetManager::GetWinsServers)};
-    std::fputs((options.json ? AddressesAsJson(lists) : AddressesAsText(lists)).c_str(), stdout);
+    if (const int failed = session.Start()) return failed;
+    const linkset::manager& manager = session.manager();
+    const AddressLists lists{manager.gateways(), manager.dns_servers(), manager.wins_servers()};
+    if (options.json) Print(AddressesJson(lists));
+    else Print(AddressesAsText(lists));
     return kExitOk;
 }
 
 int RunWatch(const Options& options) {
     Session session(options);
-    if (!Start(session)) return kExitFailed;
-    ILinkSetManager& manager = *session.manager();
-    std::vector<PORT_INFO> ports = ReadPorts(manager, PORT_FILTER_ALL);
-    uint32_t seen = manager.GetChangeCount();
-    std::printf("watching %zu ports (change %u); Ctrl+C ends\n", ports.size(), seen);
-    std::fflush(stdout);
-    for (long changes = 0; options.count < 0 || changes < options.count;) {
-        if (!PauseUnlessInterrupted(kWatchPollMs)) break;
-        const uint32_t now = manager.GetChangeCount();
-        if (now == seen) continue;
-        seen = now;
+    if (const int failed = session.Start()) return failed;
+    linkset::manager& manager = session.manager();
+    std::vector<PORT_INFO> ports = manager.ports();
+    const uint32_t first = manager.change_count();
+    if (options.json) Print({{"event", "watching"}, {"change", first}, {"ports", ports.size()}}, -1);
+    else Print("watching " + std::to_string(ports.size()) + " ports (change " + std::to_string(first) + "); Ctrl+C ends\n");
+    for (int64_t changes = 0; options.count == 0 || changes < options.count;) {
+        if (!manager.wait_for_change(kWatchPoll)) {
+            if (Interrupted()) return kExitInterrupted;
+            continue;
+        }
         ++changes;
-        std::vector<PORT_INFO> fresh = ReadPorts(manager, PORT_FILTER_ALL);
-        std::printf("change %u:\n", now);
-        const std::vector<std::string> lines = DescribeChanges(ports, fresh);
-        if (lines.empty()) std::printf("  (addresses moved and back; the ports look the same)\n");
-        for (const std::string& line : lines) std::printf("  %s\n", line.c_str());
-        std::fflush(stdout);
+        std::vector<PORT_INFO> fresh = manager.ports();
+        const uint32_t now = manager.change_count();
+        const std::vector<PortChange> diff = DiffPorts(ports, fresh);
+        if (options.json) {
+            for (const PortChange& change : diff) Print(ChangeJson(change, now), -1);
+        } else {
+            std::string lines = "change " + std::to_string(now) + ":\n";
+            for (const PortChange& change : diff) lines += "  " + ChangeAsText(change) + "\n";
+            Print(diff.empty() ? lines + "  (addresses moved and back; the ports look the same)\n" : lines);
+        }
         ports = std::move(fresh);
     }
     return kExitOk;
@@ -127,41 +114,44 @@ int RunWatch(const Options& options) {
 
 int RunVpn(const Options& options) {
     Session session(options);
-    if (session.manager() == nullptr) return kExitFailed;
-    ILinkSetManager& manager = *session.manager();
-    if (manager.OpenVPNDetector(1) != LS_OK) {
-        std::fprintf(stderr, "linkset: VPN detection could not be opened\n");
-        return kExitFailed;
-    }
-    // The detector's plug-ins look at the system on the cycle's adapter ticks.
-    std::fprintf(stderr, "running VPN detection for %u s...\n", options.waitSeconds);
-    if (!PauseUnlessInterrupted(options.waitSeconds * 1000)) return kExitFailed;
+    if (const int failed = session.Start(Session::FirstPass::kSkip)) return failed;
+    linkset::manager& manager = session.manager();
+    const linkset::vpn_detection detection = manager.detect_vpn();
+    // The plug-ins look at the system on the cycle's adapter passes.
+    std::fprintf(stderr, "running VPN detection for %lld s...\n", static_cast<long long>(options.waitSeconds));
+    if (!PauseUnlessInterrupted(static_cast<uint64_t>(options.waitSeconds) * kMsPerSecond)) return kExitInterrupted;
 
-    uint32_t count = 0, needed = 0;
-    manager.GetVPNDetectionResult(nullptr, 0, &count, &needed);
-    std::vector<uint32_t> connected(needed);
-    count = needed;
-    manager.GetVPNDetectionResult(connected.data(), static_cast<uint32_t>(connected.size() * 4), &count, &needed);
-    connected.resize(count);
-    std::printf("connected: %s\n", connected.empty() ? "none" : "");
-    for (uint32_t type : connected) std::printf("  %s\n", PluginNameOf(type));
-    for (const PluginName& plugin : kPlugins) {
-        uint32_t status = 0;
-        const int32_t result = manager.CheckVPNStatus(plugin.type, &status);
-        std::printf("  %-12s %s\n", plugin.name, StatusText(result, status).c_str());
+    const std::vector<PORT_INFO> ports = manager.ports();
+    std::vector<VpnRow> rows;
+    for (linkset::vpn_kind kind : linkset::vpn_kinds) {
+        const linkset::vpn_state state = detection.status(kind);
+        rows.push_back({kind, state, ConnectionOf(kind, state, ports)});
     }
-    uint32_t any = 0;
-    std::printf("any VPN: %s\n", StatusText(manager.CheckVPNStatus(PLUGIN_ALL, &any), any).c_str());
-    manager.OpenVPNDetector(0);
+    const std::vector<linkset::vpn_kind> connected = detection.connected_kinds();
+    if (options.json) Print(VpnJson(rows, connected));
+    else Print(VpnAsText(rows, connected));
     return kExitOk;
 }
 
 int RunVersion(const Options&) {
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(GetModuleHandleW(L"LinkSet.dll"), path, MAX_PATH);
+    std::vector<char> block(GetFileVersionInfoSizeW(path, nullptr));
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT size = 0;
+    if (block.empty() || !GetFileVersionInfoW(path, 0, static_cast<DWORD>(block.size()), block.data()) ||
+        !VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &size) || size < sizeof *fixed) {
+        std::fprintf(stderr, "linkset: LinkSet.dll carries no version resource\n");
+        return kExitFailed;
+    }
     const unsigned long version = LsGetVersion();
-    const bool accepted = LsIsGoodVersion(LINKSET_INTERFACE_VERSION) == 1;
-    std::printf("LinkSet interface version 0x%08lx (%lu.%lu.%lu.%lu)\n", version, version >> 24, (version >> 16) & 0xFF,
-                (version >> 8) & 0xFF, version & 0xFF);
-    std::printf("this host was built for 0x%08lx: %s\n", static_cast<unsigned long>(LINKSET_INTERFACE_VERSION),
+    const bool accepted = linkset::library_accepts_this_host();
+    std::printf("file version     %s\n", Dotted(fixed->dwFileVersionMS, fixed->dwFileVersionLS).c_str());
+    std::printf("product version  %s\n", Dotted(fixed->dwProductVersionMS, fixed->dwProductVersionLS).c_str());
+    std::printf("product          %s\n", VersionString(block, L"ProductName").c_str());
+    std::printf("description      %s\n", VersionString(block, L"FileDescription").c_str());
+    std::printf("interface        0x%08lx (%s)\n", version, Dotted({version >> 24, version >> 16 & 0xFF, version >> 8 & 0xFF, version & 0xFF}).c_str());
+    std::printf("this host        built for 0x%08lx: %s\n", static_cast<unsigned long>(LINKSET_INTERFACE_VERSION),
                 accepted ? "accepted" : "refused");
     return accepted ? kExitOk : kExitFailed;
 }

@@ -1,27 +1,59 @@
-// How linkset shows ports and addresses: readable text and JSON.
+// How linkset shows ports, addresses, changes and VPN kinds: readable text and JSON. The JSON
+// shapes are the ones documented in the README.
 #pragma once
 
-#include <linkset/linkset.h>
+#include <linkset/linkset.hpp>
+
+#include <nlohmann/json.hpp>
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-std::string FormatAddress(uint32_t address);  // network order in, dotted text out
-std::string FormatMac(const PORT_INFO& port);
 const char* PortTypeName(uint32_t portType);
 
-// Port records as blocks of aligned "field  value" lines.
-std::string PortsAsText(const std::vector<PORT_INFO>& ports);
-// {"ports":[...]}: the schema documented in the README.
-std::string PortsAsJson(const std::vector<PORT_INFO>& ports);
+// The name a person knows the port by: its connection name, or its description when the
+// connection name is only the adapter's GUID (machines without network-connection records).
+std::string DisplayName(const PORT_INFO& port);
 
-// The three address lists of the address queries.
+// `*` any run, `?` any one character, letters in any case; against the connection name or the
+// description.
+bool MatchesPattern(const PORT_INFO& port, const std::string& pattern);
+
+// One block of aligned "field  value" lines per port.
+std::string PortsAsText(const std::vector<PORT_INFO>& ports);
+// One line per port: type, name, address, gateway, flags.
+std::string PortsAsBriefText(const std::vector<PORT_INFO>& ports);
+nlohmann::ordered_json PortJson(const PORT_INFO& port);
+nlohmann::ordered_json PortsJson(const std::vector<PORT_INFO>& ports);
+
+// The three lists of the manager's address queries.
 struct AddressLists {
-    std::vector<uint32_t> gateways, dnsServers, winsServers;
+    std::vector<linkset::address> gateways, dnsServers, winsServers;
 };
 std::string AddressesAsText(const AddressLists& lists);
-std::string AddressesAsJson(const AddressLists& lists);
+nlohmann::ordered_json AddressesJson(const AddressLists& lists);
 
-// One line per difference between two snapshots of the port list; empty when they agree.
-std::vector<std::string> DescribeChanges(const std::vector<PORT_INFO>& before, const std::vector<PORT_INFO>& after);
+// A port that came, went or changed between two snapshots of the port list.
+struct PortChange {
+    enum Kind { kCame, kWent, kChanged } kind;
+    const PORT_INFO* before;  // null for a port that came
+    const PORT_INFO* after;   // null for a port that went
+};
+std::vector<PortChange> DiffPorts(const std::vector<PORT_INFO>& before, const std::vector<PORT_INFO>& after);
+// "changed ethernet "LAN": addresses 10.0.0.1/8 -> 10.0.0.9/8"
+std::string ChangeAsText(const PortChange& change);
+// {"change": N, "event": "came"|"went"|"changed", "port": {...}, "changes": {field: {"old", "new"}}}
+nlohmann::ordered_json ChangeJson(const PortChange& change, uint32_t changeCount);
+
+// One VPN client kind as detection sees it. `connection` names the connection of a kind that
+// reports one (the RAS kind's dialled VPN connection); empty otherwise.
+struct VpnRow {
+    linkset::vpn_kind kind;
+    linkset::vpn_state state;
+    std::string connection;
+};
+const char* VpnStateName(linkset::vpn_state state);
+// `connected`: the kinds that detection lists as connected.
+std::string VpnAsText(const std::vector<VpnRow>& rows, const std::vector<linkset::vpn_kind>& connected);
+nlohmann::ordered_json VpnJson(const std::vector<VpnRow>& rows, const std::vector<linkset::vpn_kind>& connected);

@@ -1,6 +1,6 @@
-// The library raises its CQndException* the way Microsoft's runtime raises a C++ exception, so
-// an MSVC-built host catches it with `catch (CQndException*)`. GCC's `catch` does not take such
-// a foreign exception; this is how a GCC-built host such as linkset takes it instead.
+// The manager's start failure as the library's own CQndException*, for a host that wants that
+// object rather than linkset::start_error (the contract tests read its fields). The C++ layer's
+// guard does the catching, the same way for every compiler.
 #pragma once
 
 #include <linkset/linkset.h>

@@ -1,41 +1,41 @@
 // linkset: the command-line host. It uses LinkSet.dll exactly as any host does, through the
-// SDK header and the import library.
-#include <cstdio>
-#include <string>
-#include <string_view>
+// SDK's C++ layer and the import library.
+#include <fcntl.h>
+#include <io.h>
 
+#include <cstdio>
+#include <new>
+
+#include "command_line.h"
 #include "commands.h"
-#include "options.h"
+#include "format.h"
 
 namespace {
-
-constexpr int kExitUsage = 2;
 
 struct CommandEntry {
     const char* name;
     int (*run)(const Options& options);
 };
 
-int RunHelp(const Options&) {
-    PrintUsage();
-    return 0;
-}
-
 constexpr CommandEntry kCommandTable[] = {
-    {"ports", RunPorts}, {"addresses", RunAddresses}, {"watch", RunWatch},
-    {"vpn", RunVpn},     {"version", RunVersion},     {"help", RunHelp},
+    {"ports", RunPorts}, {"addresses", RunAddresses}, {"watch", RunWatch}, {"vpn", RunVpn}, {"version", RunVersion},
 };
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Plain LF: the text-mode CR LF breaks awk and $(...) on the Linux side of Wine.
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
     Options options;
-    const std::string error = ParseOptions(argc, argv, options);
-    if (!error.empty()) {
-        std::fprintf(stderr, "linkset: %s (try 'linkset --help')\n", error.c_str());
-        return kExitUsage;
+    if (const int ended = ParseCommandLine(argc, argv, options); ended >= 0) return ended;
+    try {
+        for (const CommandEntry& command : kCommandTable)
+            if (options.command == command.name) return command.run(options);
+    } catch (const linkset::error& failure) {
+        std::fprintf(stderr, "linkset: the library failed: %s (%d)\n", failure.what(), failure.code());
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "linkset: out of memory\n");
     }
-    for (const CommandEntry& command : kCommandTable)
-        if (options.command == command.name) return command.run(options);
-    return kExitUsage;
+    return kExitFailed;
 }

@@ -3,11 +3,9 @@
 #include <windows.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <io.h>
-
-#include "library_exception.h"
-#include "options.h"
 
 namespace {
 
@@ -15,6 +13,7 @@ namespace {
 // manager of the same process may wait up to ten ticks. Either way it is well within this.
 constexpr unsigned kFirstPassTimeoutMs = 15000;
 constexpr unsigned kPollMs = 100;
+constexpr unsigned kProgressStepMs = 500;
 
 std::atomic<bool> g_interrupted{false};
 
@@ -23,58 +22,50 @@ BOOL WINAPI OnConsoleControl(DWORD) {
     return TRUE;
 }
 
-// Prints every line the library reports to stderr, as it comes.
-class StderrLog final : public IDebugLog {
-public:
-    bool IsEnabled() override { return true; }
-    void Write(const outputstr* line) override {
-        std::fprintf(stderr, "%s", line->c_str());
-        std::fflush(stderr);
-    }
-};
-StderrLog g_stderrLog;
-
 bool StderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
-
-ILinkSetManager* CreateManager() {
-    CQndException* failure = nullptr;
-    ILinkSetManager* manager = CreateManagerCatchingFailure(&failure);
-    if (failure != nullptr) {
-        std::fprintf(stderr, "linkset: the library could not start: %s\n", failure->Reason.c_str());
-        failure->Delete();
-    } else if (manager == nullptr) {
-        std::fprintf(stderr, "linkset: the library could not create its manager (out of memory)\n");
-    }
-    return manager;
-}
 
 }  // namespace
 
+void StderrLog::write(const char* line) {
+    std::fputs(line, stderr);
+    std::fflush(stderr);
+}
+
 Session::Session(const Options& options) {
     SetConsoleCtrlHandler(&OnConsoleControl, TRUE);
-    if (options.verbose) LsSetDebugOutput(&g_stderrLog);
-    m_manager.reset(CreateManager());
+    if (!options.verbose) return;
+    std::fprintf(stderr, "linkset: --verbose: the library's own report lines (mostly errors) follow on stderr\n");
+    m_output.emplace(m_log);
 }
 
-Session::~Session() {
-    m_manager.reset();
-    LsSetDebugOutput(nullptr);
-}
-
-bool Session::WaitForFirstPass() const {
+int Session::Start(FirstPass firstPass) {
+    try {
+        m_manager.emplace();
+    } catch (const linkset::start_error& failure) {
+        std::fprintf(stderr, "linkset: the library could not start: %s\n", failure.what());
+        return kExitFailed;
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "linkset: the library could not create its manager (out of memory)\n");
+        return kExitFailed;
+    }
+    if (firstPass == FirstPass::kSkip) return kExitOk;
     const bool showProgress = StderrIsTerminal();
-    unsigned waited = 0;
-    while (m_manager->GetChangeCount() == 0 && waited < kFirstPassTimeoutMs && PauseUnlessInterrupted(kPollMs)) {
-        if (showProgress && waited % 500 == 0)
-            std::fprintf(stderr, "\rreading the network adapters%-3.*s", static_cast<int>(waited / 500 % 4), "...");
-        waited += kPollMs;
+    bool passed = false;
+    for (unsigned waited = 0; !passed && waited < kFirstPassTimeoutMs && !Interrupted(); waited += kPollMs) {
+        if (showProgress && waited % kProgressStepMs == 0)
+            std::fprintf(stderr, "\rreading the network adapters%-3.*s", static_cast<int>(waited / kProgressStepMs % 4), "...");
+        passed = m_manager->wait_for_change(std::chrono::milliseconds(kPollMs));
     }
     if (showProgress) std::fprintf(stderr, "\r%40s\r", "");
-    return m_manager->GetChangeCount() != 0;
+    if (passed) return kExitOk;
+    if (Interrupted()) return kExitInterrupted;
+    std::fprintf(stderr, "linkset: the first adapter pass did not come in time\n");
+    return kExitFailed;
 }
 
-bool PauseUnlessInterrupted(unsigned milliseconds) {
-    for (unsigned slept = 0; slept < milliseconds && !g_interrupted; slept += kPollMs) Sleep(kPollMs);
+bool PauseUnlessInterrupted(uint64_t milliseconds) {
+    for (uint64_t slept = 0; slept < milliseconds && !g_interrupted; slept += kPollMs)
+        Sleep(static_cast<DWORD>(milliseconds - slept < kPollMs ? milliseconds - slept : kPollMs));
     return !g_interrupted;
 }
 

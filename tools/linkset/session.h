@@ -1,36 +1,38 @@
-// What every manager command of linkset does first: install the debug log, create the manager
-// (catching the library's exception), and wait for the first adapter pass.
+// What every manager command of linkset does first: the debug log when asked for, Ctrl+C, the
+// manager, and the wait for its first adapter pass.
 #pragma once
 
-#include <linkset/linkset.h>
+#include <linkset/linkset.hpp>
 
-#include <memory>
+#include <cstdint>
+#include <optional>
 
-struct Options;
+#include "command_line.h"
 
-struct ManagerDeleter {
-    void operator()(ILinkSetManager* manager) const { LsDeleteLinkSetManager(manager); }
+// Prints every line the library reports to stderr, as it comes.
+class StderrLog final : public linkset::debug_log {
+public:
+    void write(const char* line) override;
 };
-using ManagerHandle = std::unique_ptr<ILinkSetManager, ManagerDeleter>;
 
 class Session {
 public:
-    // Creates the manager; on failure `manager()` is null and the reason has been printed.
     explicit Session(const Options& options);
-    ~Session();
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
-    ILinkSetManager* manager() const { return m_manager.get(); }
-
-    // Waits until the first adapter pass has been counted, showing progress on a terminal.
-    // False when it did not come in time.
-    bool WaitForFirstPass() const;
+    enum class FirstPass { kWait, kSkip };
+    // Creates the manager and, unless skipped, waits for its first adapter pass (with progress on
+    // a terminal). Answers kExitOk, or the exit code to end with once the reason is printed.
+    int Start(FirstPass firstPass = FirstPass::kWait);
+    linkset::manager& manager() { return *m_manager; }
 
 private:
-    ManagerHandle m_manager;
+    StderrLog m_log;
+    std::optional<linkset::debug_output> m_output;  // outlives the manager: declared first
+    std::optional<linkset::manager> m_manager;
 };
 
 // Waits about `milliseconds`, or less when the user interrupts; false once interrupted.
-bool PauseUnlessInterrupted(unsigned milliseconds);
+bool PauseUnlessInterrupted(uint64_t milliseconds);
 bool Interrupted();

@@ -1,0 +1,89 @@
+# linkset.exe as people and scripts run it, on this machine's real adapters under Wine.
+# usage: check_linkset.py <wine-run.sh> <prefix> <linkset.exe>
+import json
+import signal
+import subprocess
+import sys
+
+LINKSET = sys.argv[1:4]
+passed, failures = [], []
+
+
+def run(*args):
+    done = subprocess.run([*LINKSET, *args], capture_output=True, timeout=120)
+    return done.returncode, done.stdout.decode(), done.stderr.decode()
+
+
+def expect(condition, what):
+    (passed if condition else failures).append(what)
+
+
+NUMBER = "expects a whole number from "
+for line, message in [  # refused with exit code 2 and a message on stderr
+        ([], "no command given"), (["adresses"], "unknown command 'adresses'; did you mean 'addresses'?"),
+        (["ports", "extra"], "unexpected argument 'extra'"),
+        (["ports", "--filter=nope"], "expects 'address' or 'gateway', not 'nope'"),
+        (["ports", "--json", "--brief"], "do not go together"),
+        (["-v"], "unknown option '-v'; did you mean '--verbose'?"), (["ports", "-x"], "unknown option '-x'"),
+        (["version", "--json"], "unknown option '--json'"),
+        (["watch", "--count", "0"], NUMBER + "1 to 2147483647, not '0'"),
+        (["watch", "--count=x"], NUMBER + "1 to 2147483647, not 'x'"),
+        (["watch", "--count", "99999999999999999999"], NUMBER + "1 to 2147483647, not '99999999999999999999'"),
+        (["vpn", "--wait", "4294968"], NUMBER + "0 to 86400, not '4294968'")]:
+    code, _, err = run(*line)
+    expect(code == 2 and err.startswith("linkset: ") and message in err, f"{line}: exit {code}, {err!r}")
+
+for line, usage in [  # a help flag anywhere, or the help command, shows the help of the command named
+        (["--help"], "linkset [OPTIONS] [COMMAND]"), (["help", "vpn"], "linkset vpn [OPTIONS]"),
+        (["ports", "--help"], "linkset ports [OPTIONS]"), (["ports", "-h"], "linkset ports [OPTIONS]"),
+        (["--json", "-h", "watch", "--count", "x"], "linkset watch [OPTIONS]")]:
+    code, out, _ = run(*line)
+    expect(code == 0 and f"Usage: {usage}" in out and "Exit codes" in out, f"{line}: exit {code}, {out[:80]!r}")
+
+
+def document(*args):
+    code, out, err = run(*args)
+    expect(code == 0 and "\r" not in out, f"{args}: exit {code}, CR in output or {err!r}")
+    return out
+
+
+KEYS = ["type", "typeCode", "connectionName", "description", "adapterName", "mac", "address", "mask", "addresses",
+        "gateway", "dhcp", "dns", "wins", "dialUp", "connected", "vpnDevice"]
+ports = json.loads(document("ports", "--json"))["ports"]
+expect(ports, "ports --json lists this machine's adapters")
+for port in ports:
+    listed = [a["address"] for a in port["addresses"]] + port["dns"] + port["wins"] + [port["address"]]
+    expect(list(port) == KEYS and "0.0.0.0" not in listed and (port["address"] is None) == (port["addresses"] == []),
+           f"port {port}")
+for text in (document("ports"), document("ports", "--brief")):
+    expect("0.0.0.0" not in text and "/255." not in text, f"ports text: {text}")
+expect([len(json.loads(document("ports", "--json", "--name", name))["ports"]) for name in ("*", "no such port*")]
+       == [len(ports), 0], "--name selects by pattern")
+expect(set(json.loads(document("addresses", "--json"))) == {"gateways", "dns", "wins"}, "addresses --json")
+
+KINDS = ["Cisco 3000 VPN Client", "NETSCREEN VPN Client", "CHECKPOINT VPN Client", "SafeNet VPN Client", "RAS VPN",
+         "AVENTAIL VPN Client", "ALCATEL VPN Client", "Juniper VPN Client"]
+vpn = json.loads(document("vpn", "--wait", "0", "--json"))
+expect([(k["kind"], k["name"]) for k in vpn["kinds"]] == list(enumerate(KINDS, 1)), f"kinds {vpn}")
+expect(all(k["state"] in ("connected", "not connected", "no plug-in") for k in vpn["kinds"]), f"states {vpn}")
+expect(all(name in document("vpn", "--wait", "0") for name in KINDS), "vpn text names every kind")
+
+# The version resource, read back through the version API, is the interface version.
+version = {k: v.strip() for k, v in (line.split("  ", 1) for line in document("version").splitlines())}
+expect(version["file version"] == version["product version"] == "1.0.4.16", f"version {version}")
+expect(version["interface"] == "0x01000410 (1.0.4.16)" and version["product"] == "LinkSet", f"version {version}")
+
+code, _, err = run("--verbose", "addresses")
+expect(code == 0 and err.startswith("linkset: --verbose: "), f"--verbose says it is on: {err!r}")
+
+# Ctrl+C ends a waiting command with 130, as shells report it; `watch --json` first says it watches.
+for line, ready in ((["watch", "--json"], "stdout"), (["vpn", "--wait", "60"], "stderr")):
+    process = subprocess.Popen([*LINKSET, *line], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    first = getattr(process, ready).readline().decode()
+    if ready == "stdout":
+        expect(json.loads(first) == {"event": "watching", "change": json.loads(first)["change"], "ports": len(ports)}, first)
+    process.send_signal(signal.SIGINT)
+    expect(process.wait(timeout=60) == 130, f"{line} interrupted: exit {process.returncode}")
+
+print("".join(f"FAIL: {failure}\n" for failure in failures) + f"{len(passed)} passed, {len(failures)} failed")
+sys.exit(1 if failures else 0)
