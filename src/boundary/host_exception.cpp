@@ -93,24 +93,17 @@ const MsvcBadAlloc g_badAlloc = {g_badAllocTable, kBadAllocation, false};
 TypeDescriptor g_badAllocType = {nullptr, nullptr, ".?AVbad_alloc@std@@"};
 TypeDescriptor g_stdExceptionType = {nullptr, nullptr, ".?AVexception@std@@"};
 
-// Offsets can only be computed at run time, once; the records live in the image for good.
-const ThrowInfo& ExceptionPointerThrowInfo() {
-    static const ThrowRecords records(g_exceptionPointerType, g_voidPointerType, sizeof(void*));
-    return records.info;
-}
-
-const ThrowInfo& BadAllocThrowInfo() {
-    static const ThrowRecords records(g_badAllocType, g_stdExceptionType, sizeof(MsvcBadAlloc));
-    return records.info;
-}
+// The records' offsets are computed when the library is loaded, with its other static objects:
+// no lock is needed to set them up on first use, and none is left behind when it is unloaded.
+const ThrowRecords g_exceptionPointerRecords(g_exceptionPointerType, g_voidPointerType, sizeof(CQndException*));
+const ThrowRecords g_badAllocRecords(g_badAllocType, g_stdExceptionType, sizeof(MsvcBadAlloc));
 
 }  // namespace
 
 void RaiseToHost(CQndException* exception) {
-    // The runtime is given the address of the thrown object, here the pointer, which lives in
-    // this frame: a host's catch block runs before the frames of the throw are popped.
+    // The runtime is given the address of the thrown object, here the pointer itself.
     CQndException* const thrown = exception;
-    Raise(&thrown, ExceptionPointerThrowInfo());
+    Raise(&thrown, g_exceptionPointerRecords.info);
 }
 
-void RaiseAllocationFailureToHost() { Raise(&g_badAlloc, BadAllocThrowInfo()); }
+void RaiseAllocationFailureToHost() { Raise(&g_badAlloc, g_badAllocRecords.info); }

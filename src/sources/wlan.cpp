@@ -3,6 +3,7 @@
 #include <objbase.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -106,7 +107,11 @@ int CWlanAPI::IsWirelessAdapter(const char* adapterName) const {
 CWlanAPI* GetWlanAPI() {
     // Built on the first question and destroyed with the library's other static objects when
     // the library is unloaded, which frees wlanapi.dll. The system is judged once per process.
+    // Several managers' threads may ask first at once: the construction is theirs in turn.
+    static std::atomic_flag constructing = ATOMIC_FLAG_INIT;
+    while (constructing.test_and_set(std::memory_order_acquire)) Sleep(0);
     static CWlanAPI instance;
+    constructing.clear(std::memory_order_release);
     return instance.IsBound() ? &instance : nullptr;
 }
 

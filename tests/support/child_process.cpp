@@ -9,6 +9,7 @@
 
 #include "registry_scenario.h"
 #include "system/handles.h"
+#include "test_threads.h"
 
 namespace {
 
@@ -118,11 +119,17 @@ ChildRun RunChild(const std::string& gtestFilter, const ChildOptions& options) {
         throw std::runtime_error("cannot start " + program.Path());
     const UniqueHandle processHandle(process.hProcess), threadHandle(process.hThread);
     writeEnd.reset();  // the child holds the only write end now, so reading ends with it
-    const std::string output = ReadToEnd(readEnd.get());
+    std::string output;
+    bool hung = false;
+    {
+        TestThread reader([&] { output = ReadToEnd(readEnd.get()); });
+        hung = WaitForSingleObject(processHandle.get(), options.timeoutMs) == WAIT_TIMEOUT;
+        if (hung) TerminateProcess(processHandle.get(), kNoExitCode);
+    }
     DWORD exitCode = kNoExitCode;
     WaitForSingleObject(processHandle.get(), INFINITE);
     GetExitCodeProcess(processHandle.get(), &exitCode);
-    return {exitCode, output};
+    return {exitCode, output, hung};
 }
 
 ChildRun RunAsWindowsVersion(const std::string& version, const std::string& gtestFilter,

@@ -12,6 +12,7 @@
 struct ChildRun {
     unsigned long exitCode;
     std::string output;
+    bool hung = false;  // killed after the time-out
 };
 
 // The child is a copy of this executable named "<stem>-child.exe", since Wine keys a program's
@@ -27,6 +28,7 @@ struct ChildOptions {
     // native file makes even this child see it; every other program keeps Wine's own.
     std::string systemDouble;
     std::string childArgument = "1";  // what ChildArgument() answers in the child
+    unsigned long timeoutMs = 0xFFFFFFFF;  // then the child is killed as hung
 };
 
 // Runs the tests of this executable that match `gtestFilter` in a child set up by `options`,

@@ -1,11 +1,16 @@
-// Thread-local variables of the library, the C++ runtime's exception bookkeeping among them.
+// What the C++ runtime built into the library needs so that it lives well inside a host's
+// process, which may run out of memory, and may load and unload the library again and again.
 //
-// The compiler reaches each thread's copy of a thread-local variable through
-// __emutls_get_address. The runtime's own version takes a thread's copy from malloc the first
-// time the thread needs it, and aborts the process when malloc has nothing: under an allocation
-// failure, the first exception a host's thread raised inside the library would end the host.
-// This version takes copies from the process heap and, when even that has nothing, from a
-// reserve kept for the purpose, so that an allocation failure can always be thrown and caught.
+// Thread-local variables, the runtime's exception bookkeeping among them. The compiler reaches
+// each thread's copy of one through __emutls_get_address. The runtime's own version takes a
+// thread's copy from malloc the first time the thread needs it, and aborts the process when
+// malloc has nothing: under an allocation failure, the first exception a host's thread raised
+// inside the library would end the host. This version takes copies from the process heap and,
+// when even that has nothing, from a reserve kept for the purpose, so that an allocation failure
+// can always be thrown and caught.
+//
+// The runtime's emergency pool for exceptions, which it allocates when the library is loaded and
+// never frees on its own, is given back when the library is unloaded.
 #include <windows.h>
 
 #include <atomic>
@@ -17,6 +22,10 @@
 // How the mingw-w64 runtime runs destructors of thread-local slots when a thread ends.
 extern "C" int ___w64_mingwthr_add_key_dtor(DWORD key, void (*destructor)(void*));
 extern "C" int ___w64_mingwthr_remove_key_dtor(DWORD key);
+// Frees the runtime's emergency exception pool.
+namespace __gnu_cxx {
+void __freeres() noexcept;
+}
 
 namespace {
 
@@ -56,14 +65,15 @@ constexpr int kMaxVariables = 16;
 std::atomic<DWORD> g_slots[kMaxVariables];
 std::atomic<int> g_slotCount{0};
 
-struct SlotRelease {
-    ~SlotRelease() {
+struct ReleaseAtUnload {
+    ~ReleaseAtUnload() {
         for (int i = 0; i < g_slotCount && i < kMaxVariables; ++i) {
             ___w64_mingwthr_remove_key_dtor(g_slots[i]);
             TlsFree(g_slots[i]);
         }
+        __gnu_cxx::__freeres();
     }
-} g_slotRelease;
+} g_releaseAtUnload;
 
 DWORD SlotOf(ThreadLocalVariable& variable) {
     const std::atomic_ref<uintptr_t> slot(variable.slot);
