@@ -278,6 +278,8 @@ int32_t CLinkSetManager::GetVPNDetectionResult(uint32_t* types, uint32_t bufferB
                                                uint32_t* needed) {
     return HostCall([&] {
         CCoreRtAutoLock guard(&m_vpnLock);
+        // The detector writes both counts: a host that gives it nowhere to write them is refused.
+        if (m_pVPNDetector && (count == nullptr || needed == nullptr)) return static_cast<int32_t>(LS_ERROR_FAILED);
         if (m_pVPNDetector) return m_pVPNDetector->GetConnectedPlugIns(types, bufferBytes, count, needed);
         WriteDebugLine("<LinkSetMgr>: LINKSET(ERROR): failed to get VPN detection result before opening it.");
         return static_cast<int32_t>(LS_ERROR_FAILED);
@@ -287,6 +289,7 @@ int32_t CLinkSetManager::GetVPNDetectionResult(uint32_t* types, uint32_t bufferB
 int32_t CLinkSetManager::CheckVPNStatus(EPLUGINTYPE type, uint32_t* status) {
     return HostCall([&] {
         CCoreRtAutoLock guard(&m_vpnLock);
+        if (m_pVPNDetector && status == nullptr) return static_cast<int32_t>(LS_ERROR_FAILED);
         if (m_pVPNDetector) return m_pVPNDetector->GetPlugInStatus(type, status);
         WriteDebugLine("<LinkSetMgr>: LINKSET(ERROR): failed to check VPN status if it is not initialized.");
         return static_cast<int32_t>(LS_ERROR_FAILED);
