@@ -12,6 +12,7 @@
 #include "manager/dialup_discovery.h"
 #include "manager/port_info.h"
 #include "sources/ip_helper.h"
+#include "sources/miniras.h"
 #include "system/generic_thread.h"
 #include "system/system_facts.h"
 #include "vpn/vpn_config.h"
@@ -122,7 +123,9 @@ void CLinkSetManager::Shutdown() {
         CCoreRtAutoLock guard(&m_portLock);
         PurgePorts(m_ports, PurgeMode::All);
     }
-    // Remote Access is not bound yet, so there is no standing reference to drop here.
+    // The standing reference of the Remote Access binding. A terminated thread may have died
+    // inside the binding with its lock held, so then the reference is left rather than waited for.
+    if (!terminated) MiniRasUnload();
 }
 
 void CLinkSetManager::MaintenanceThreadProc(GenericThreadContext* context, void* manager) {
