@@ -123,9 +123,7 @@ void CLinkSetManager::Shutdown() {
         CCoreRtAutoLock guard(&m_portLock);
         PurgePorts(m_ports, PurgeMode::All);
     }
-    // The standing reference of the Remote Access binding. A terminated thread may have died
-    // inside the binding with its lock held, so then the reference is left rather than waited for.
-    if (!terminated) MiniRasUnload();
+    MiniRasUnload();  // the standing reference of the Remote Access binding
 }
 
 void CLinkSetManager::MaintenanceThreadProc(GenericThreadContext* context, void* manager) {

@@ -1,6 +1,7 @@
 #include "sources/miniras.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <iterator>
 
@@ -46,15 +47,16 @@ constexpr char kTimeoutLine[] =
     "NOTE: Under WinNT, Remote access autodial manager service shall"
     " be Automatic in startup option. To do that, reboot and try again.";
 
-// The binding's state for the whole process. The lock makes each change of the count and of
-// the library one step, so that passes of several managers, on their own threads, never free
-// the library under one another.
+// The binding's state for the whole process. Passes of several managers run on threads of
+// their own, so each change of the count and of the library is one step under the lock. The
+// lock is never held across a call that may wait (the service start, loading the library), so a
+// thread ended in the middle of one cannot leave it taken.
 struct MiniRas {
     SRWLOCK lock = SRWLOCK_INIT;
     UniqueModule library;
     void* entryPoints[kRasFunctionCount] = {};
     uint32_t loadCount = 1;
-    bool notInstalledReportPending = true;
+    std::atomic<bool> notInstalledReportPending{true};
 };
 MiniRas g_miniRas;
 
@@ -66,9 +68,12 @@ public:
     MiniRasLock& operator=(const MiniRasLock&) = delete;
 };
 
-void FreeRasLibrary() {
-    std::fill(std::begin(g_miniRas.entryPoints), std::end(g_miniRas.entryPoints), nullptr);
-    g_miniRas.library.reset();
+// Takes a reference when the library is loaded already.
+bool AddReferenceIfLoaded() {
+    const MiniRasLock guard;
+    if (!g_miniRas.library) return false;
+    ++g_miniRas.loadCount;
+    return true;
 }
 
 // Valid while the caller holds a reference.
@@ -92,34 +97,31 @@ void CopyDeviceType(const UniqueHeapBlock& entry, char* deviceType) {
     deviceType[length] = '\0';
 }
 
-int LoadLocked() {
-    if (g_miniRas.library) {
-        ++g_miniRas.loadCount;
-        return 0;
-    }
-    if (!IsWindows2000OrLater() && MiniRasEnsureService() != 0) return -1;
-    UniqueModule library(LoadLibraryA(kRasLibrary));
-    if (!library) return -1;
-    if (!ResolveEntryPoints(library.get(), kRasFunctionNames, g_miniRas.entryPoints)) {
-        FreeRasLibrary();  // the owner frees the library itself
-        return -1;
-    }
-    g_miniRas.library = std::move(library);
-    ++g_miniRas.loadCount;
-    return 0;
-}
-
 }  // namespace
 
 int MiniRasLoad() {
+    // Once loaded, nothing is resolved again and the system is not asked again.
+    if (AddReferenceIfLoaded()) return 0;
+    if (!IsWindows2000OrLater() && MiniRasEnsureService() != 0) return -1;
+    UniqueModule library(LoadLibraryA(kRasLibrary));
+    if (!library) return -1;
+    void* entryPoints[kRasFunctionCount] = {};
+    if (!ResolveEntryPoints(library.get(), kRasFunctionNames, entryPoints)) return -1;  // the owner frees it
+
     const MiniRasLock guard;
-    return LoadLocked();
+    if (!g_miniRas.library) {  // else another thread loaded it meanwhile, and this copy goes
+        g_miniRas.library = std::move(library);
+        std::copy(std::begin(entryPoints), std::end(entryPoints), g_miniRas.entryPoints);
+    }
+    ++g_miniRas.loadCount;
+    return 0;
 }
 
 int MiniRasUnload() {
     const MiniRasLock guard;
     if (g_miniRas.loadCount != 0 && --g_miniRas.loadCount != 0) return 0;
-    FreeRasLibrary();
+    std::fill(std::begin(g_miniRas.entryPoints), std::end(g_miniRas.entryPoints), nullptr);
+    g_miniRas.library.reset();
     return 0;
 }
 
@@ -132,8 +134,7 @@ int MiniRasEnsureService() {
     }
     const UniqueServiceHandle service(OpenServiceA(manager.get(), kRasService, GENERIC_READ));
     if (!service) {
-        if (g_miniRas.notInstalledReportPending) WriteDebugLine("miniras: RAS was not installed.");
-        g_miniRas.notInstalledReportPending = false;
+        if (g_miniRas.notInstalledReportPending.exchange(false)) WriteDebugLine("miniras: RAS was not installed.");
         return -1;
     }
     WriteDebugText(kWaitingText);
