@@ -1,6 +1,6 @@
-// A service that does nothing, for tests that need a real service under a chosen name (see
-// test_service.h). Its command line says how far it gets: "runs" reports running,
-// "stays-starting" never gets past start-pending; either way until it is stopped or ended.
+// A service that does nothing, for tests that need a real service under a chosen name
+// (test_service.h). Its argument says how far it gets: "runs" reports running, "stays-starting"
+// never gets past start-pending; either way until it is stopped or ended.
 #include <windows.h>
 
 #include <cstring>
@@ -9,13 +9,10 @@ namespace {
 
 SERVICE_STATUS_HANDLE g_status = nullptr;
 HANDLE g_stop = nullptr;
-DWORD g_reachedState = SERVICE_RUNNING;
+DWORD g_reached = SERVICE_RUNNING;
 
 void Report(DWORD state) {
-    SERVICE_STATUS status = {};
-    status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
-    status.dwCurrentState = state;
-    status.dwControlsAccepted = state == SERVICE_STOPPED ? 0 : SERVICE_ACCEPT_STOP;
+    SERVICE_STATUS status = {SERVICE_WIN32_OWN_PROCESS, state, SERVICE_ACCEPT_STOP, NO_ERROR, 0, 0, 0};
     SetServiceStatus(g_status, &status);
 }
 
@@ -26,7 +23,7 @@ DWORD WINAPI Control(DWORD control, DWORD, void*, void*) {
 
 void WINAPI ServiceMain(DWORD, char**) {
     g_status = RegisterServiceCtrlHandlerExA("", &Control, nullptr);
-    Report(g_reachedState);
+    Report(g_reached);
     WaitForSingleObject(g_stop, INFINITE);
     Report(SERVICE_STOPPED);
 }
@@ -34,7 +31,7 @@ void WINAPI ServiceMain(DWORD, char**) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc > 1 && std::strcmp(argv[1], "stays-starting") == 0) g_reachedState = SERVICE_START_PENDING;
+    if (argc > 1 && std::strcmp(argv[1], "stays-starting") == 0) g_reached = SERVICE_START_PENDING;
     g_stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     char name[] = "";
     const SERVICE_TABLE_ENTRYA services[] = {{name, &ServiceMain}, {nullptr, nullptr}};
