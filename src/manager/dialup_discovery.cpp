@@ -68,8 +68,9 @@ bool FieldEquals(const char (&left)[N], const char (&right)[N]) {
 // Whether an entry of this exact name (case counts) is connected.
 template <class RasConn>
 bool IsConnected(const RasEntryNameRecord& entry, const RasConn* connections, DWORD count) {
-    return std::any_of(connections, connections + count,
-                       [&entry](const RasConn& connection) { return FieldEquals(entry.szEntryName, connection.szEntryName); });
+    return std::any_of(connections, connections + count, [&entry](const RasConn& connection) {
+        return FieldEquals(entry.szEntryName, connection.szEntryName);
+    });
 }
 
 template <std::size_t To, std::size_t From>
@@ -164,8 +165,8 @@ uint32_t GetRAsDeviceType(const RasEntryNameRecord* entry) {
 }
 
 bool IsVpnDeviceType(const char* deviceType) {
-    return deviceType != nullptr && std::none_of(std::begin(kPlainDialUpDevices), std::end(kPlainDialUpDevices),
-                                                 [deviceType](const char* plain) { return _stricmp(deviceType, plain) == 0; });
+    const auto isPlain = [deviceType](const char* plain) { return _stricmp(deviceType, plain) == 0; };
+    return deviceType != nullptr && std::none_of(std::begin(kPlainDialUpDevices), std::end(kPlainDialUpDevices), isPlain);
 }
 
 bool SetVpnFlagByAddress(PortList& ports, uint32_t address, uint32_t flag) {

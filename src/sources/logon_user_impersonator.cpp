@@ -39,7 +39,9 @@ outputstr CandidatePath(DirectoryFunction directoryOf, const char* program) {
     return outputstr(directory) + "\\" + program;
 }
 
-void WriteErrorLine(const char* text, DWORD error) { WriteDebugLine(outputstr(text) + static_cast<unsigned long>(error)); }
+void WriteErrorLine(const char* text, DWORD error) {
+    WriteDebugLine(outputstr(text) + static_cast<unsigned long>(error));
+}
 
 // The first process, in the order of the list, whose executable is one of the candidates; opened
 // for its token. None when no process matches.

@@ -82,10 +82,9 @@ TEST_F(Cycle, PassesAndDetectorUpdateRunOnTheirTicksOnly) {
         int32_t tick;
         const char* address;  // of the adapter from this tick on
         bool adapterPass, phoneBookPass;
-    } ticks[] = {{1, "10.7.0.1", true, true},    {2, "10.7.0.1", false, false},    {10, "10.7.0.2", false, false},
-                 {11, "10.7.0.2", true, true},   {21, "10.7.0.2", true, false},    {3600, "10.7.0.2", false, false},
-                 {3601, "10.7.0.2", true, true}, {7201, "10.7.0.2", true, true},   {-9, "10.7.0.2", false, false},
-                 {INT_MAX, "10.7.0.3", false, false}};
+    } ticks[] = {{1, "10.7.0.1", true, true},      {2, "10.7.0.1", false, false},    {10, "10.7.0.2", false, false},
+                 {11, "10.7.0.2", true, true},     {21, "10.7.0.2", true, false},    {3600, "10.7.0.2", false, false},
+                 {3601, "10.7.0.2", true, true},   {-9, "10.7.0.2", false, false},   {INT_MAX, "10.7.0.3", false, false}};
     for (const auto& row : ticks) {
         SCOPED_TRACE(row.tick);
         machine.ipHelper.adapters[0].addresses = {{row.address, "255.255.255.0"}};

@@ -15,6 +15,7 @@
 #include "manager_harness.h"
 #include "recording_log.h"
 #include "sources/logon_user_impersonator.h"
+#include "test_service.h"
 
 namespace {
 
@@ -38,6 +39,7 @@ TEST(DialUpDiscoveryChild, PhoneBookPortsStandInFrontAndAVpnLinkMarksItsPppPort)
     const std::string version = ChildArgument();
     if (version.empty()) GTEST_SKIP() << "runs only as a child";
     const bool win2k = version == "win2k", nt4 = version == "nt40", win98 = version == "win98";
+    TestService::Remove("RasMan");  // the machine has none, even if a run that died left one
     Machine machine;
     machine.ipHelper.adapters = {MakeAdapter("{E}", MIB_IF_TYPE_ETHERNET, 1, "10.0.0.1"),
                                  MakeAdapter("{P1}", MIB_IF_TYPE_PPP, 2, "10.8.0.5"),

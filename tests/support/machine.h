@@ -1,6 +1,6 @@
 // A made-up machine: one value that says what IP Helper, the registry, the wireless LAN service
-// and Remote Access of the test's process answer. MachineScope installs it into the doubles and the
-// private prefix's registry for its scope and takes it away again.
+// and Remote Access of the test's process answer. MachineScope installs it into the doubles and
+// the private prefix's registry for its scope and takes it away again.
 #pragma once
 
 #include <optional>

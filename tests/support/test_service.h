@@ -1,7 +1,7 @@
 // A service of the private prefix's service manager that a test owns for its scope: created
 // stopped under a chosen name from the idle service program beside this executable
-// (idle_service.cpp), stopped and deleted when the object goes. A service of that name left
-// behind by a run that died is replaced.
+// (idle_service.cpp), and gone again when the object goes. A service of that name left behind
+// by a run that died is replaced.
 #pragma once
 
 #include <windows.h>
@@ -17,9 +17,8 @@ public:
     enum class Behaviour { Runs, StaysStarting };  // how far it gets once started
 
     TestService(const std::string& name, Behaviour behaviour)
-        : m_manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS)) {
-        if (const UniqueServiceHandle left(OpenServiceA(m_manager.get(), name.c_str(), SERVICE_ALL_ACCESS)); left)
-            Remove(left.get());
+        : m_name(name), m_manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS)) {
+        Remove(name);
         const std::string command = "\"" + ThisExecutableFolder() + "\\idle_service.exe\" " +
                                     (behaviour == Behaviour::Runs ? "runs" : "stays-starting");
         m_service.reset(CreateServiceA(m_manager.get(), name.c_str(), name.c_str(), SERVICE_ALL_ACCESS,
@@ -27,7 +26,10 @@ public:
                                        command.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
         if (!m_service) throw std::runtime_error("cannot create the service " + name);
     }
-    ~TestService() { Remove(m_service.get()); }
+    ~TestService() {
+        m_service.reset();
+        Remove(m_name);
+    }
     TestService(const TestService&) = delete;
     TestService& operator=(const TestService&) = delete;
 
@@ -38,6 +40,19 @@ public:
     }
     DWORD State() const { return StateOf(m_service.get()); }  // SERVICE_STOPPED, SERVICE_RUNNING, ...
 
+    // Makes sure no service of that name is left: stopped (one still starting takes the request
+    // too), deleted, and gone from the service manager before this returns.
+    static void Remove(const std::string& name) {
+        const UniqueServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+        for (int polls = 0; polls < 1000; ++polls, Sleep(20)) {  // 20 s at most
+            const UniqueServiceHandle service(OpenServiceA(manager.get(), name.c_str(), SERVICE_ALL_ACCESS));
+            if (!service) return;
+            SERVICE_STATUS status = {};
+            ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
+            DeleteService(service.get());
+        }
+    }
+
 private:
     static DWORD StateOf(SC_HANDLE service) {
         SERVICE_STATUS status = {};
@@ -47,12 +62,6 @@ private:
         for (int polls = 0; StateOf(service) != state && polls < 1000; ++polls) Sleep(20);  // 20 s at most
         return StateOf(service) == state;
     }
-    // Also a service still starting takes the stop request; it goes once the last handle closes.
-    static void Remove(SC_HANDLE service) {
-        SERVICE_STATUS status = {};
-        if (ControlService(service, SERVICE_CONTROL_STOP, &status)) WaitFor(service, SERVICE_STOPPED);
-        DeleteService(service);
-    }
-
+    std::string m_name;
     UniqueServiceHandle m_manager, m_service;
 };
