@@ -13,6 +13,7 @@
 #include "manager/dialup_discovery.h"
 #include "manager/port_info.h"
 #include "sources/ip_helper.h"
+#include "sources/miniras.h"
 #include "system/generic_thread.h"
 #include "system/system_facts.h"
 #include "vpn/vpn_config.h"
@@ -123,7 +124,7 @@ void CLinkSetManager::Shutdown() {
         CCoreRtAutoLock guard(&m_portLock);
         PurgePorts(m_ports, PurgeMode::All);
     }
-    // Remote Access is not bound yet, so there is no standing reference to drop here.
+    MiniRasUnload();  // the standing reference of the Remote Access binding
 }
 
 void CLinkSetManager::MaintenanceThreadProc(GenericThreadContext* context, void* manager) {

@@ -61,26 +61,40 @@ protected:
 };
 
 // The process's count decides: a remainder of 1 by 10 runs the adapter pass and the detector's
-// update; every other tick only counts (a negative count never leaves a remainder of 1).
-TEST_F(Cycle, AdapterPassAndDetectorUpdateRunOnTheirTicksOnly) {
+// update; the phone-book pass follows on a remainder of 1 by 3600 and after an adapter pass that
+// saw the addresses change; every other tick only counts (a negative count never leaves a
+// remainder of 1).
+TEST_F(Cycle, PassesAndDetectorUpdateRunOnTheirTicksOnly) {
     Machine machine;
     machine.ipHelper.adapters = {MakeAdapter("{A}", MIB_IF_TYPE_ETHERNET, 1, "10.7.0.1")};
-    const MachineScope scope(machine);
+    machine.ras = FakeRas{};
+    MachineScope scope(machine);
     const auto adapterListCalls =
         ResolveEntryPoint<AdapterListCallsFunction>(GetModuleHandleA("iphlpapi.dll"), "AdapterListCalls");
+    const auto phoneBookListings =
+        ResolveEntryPoint<PhoneBookListingsFunction>(GetModuleHandleA("rasapi32.dll"), "PhoneBookListings");
     ASSERT_NE(adapterListCalls, nullptr);
+    ASSERT_NE(phoneBookListings, nullptr);
     CLinkSetManager manager(CLinkSetManager::Start::WithoutMaintenanceThread, kHookCatalog);
     ASSERT_EQ(manager.OpenVPNDetector(1), LS_OK);
     ManagerProbe probe(manager);
-    const std::pair<int32_t, bool> ticks[] = {{1, true},     {2, false},     {10, false}, {11, true}, {21, true},
-                                              {3600, false}, {3601, true},   {-9, false}, {INT_MAX, false}};
-    for (const auto& [tick, passes] : ticks) {
-        SCOPED_TRACE(tick);
-        const LONG calls = adapterListCalls();
+    const struct {
+        int32_t tick;
+        const char* address;  // of the adapter from this tick on
+        bool adapterPass, phoneBookPass;
+    } ticks[] = {{1, "10.7.0.1", true, true},      {2, "10.7.0.1", false, false},    {10, "10.7.0.2", false, false},
+                 {11, "10.7.0.2", true, true},     {21, "10.7.0.2", true, false},    {3600, "10.7.0.2", false, false},
+                 {3601, "10.7.0.2", true, true},   {-9, "10.7.0.2", false, false},   {INT_MAX, "10.7.0.3", false, false}};
+    for (const auto& row : ticks) {
+        SCOPED_TRACE(row.tick);
+        machine.ipHelper.adapters[0].addresses = {{row.address, "255.255.255.0"}};
+        scope.SetIpHelper(machine.ipHelper);
+        const LONG calls = adapterListCalls(), listings = phoneBookListings();
         const int updates = g_updates;
-        probe.Tick(tick);
-        EXPECT_EQ(adapterListCalls() != calls, passes);
-        EXPECT_EQ(g_updates - updates, passes ? 1 : 0);
+        probe.Tick(row.tick);
+        EXPECT_EQ(adapterListCalls() != calls, row.adapterPass);
+        EXPECT_EQ(phoneBookListings() != listings, row.phoneBookPass);
+        EXPECT_EQ(g_updates - updates, row.adapterPass ? 1 : 0);
     }
 }
 

@@ -23,7 +23,12 @@ public:
         g_refreshTick = tick - 1;
         m_manager.Refresh();
     }
-    void AdapterPass() { Tick(1); }
+    // The adapter pass alone, moving the change count as an adapter tick does; a tick would run
+    // the phone-book pass after it as well, which replaces the phone-book entries.
+    void AdapterPass() {
+        m_manager.RefreshAdapters();
+        if (m_manager.m_portsChanged) ++m_manager.m_changeCount;
+    }
     void UnloadIpHelper() { m_manager.m_pIpHelper->Unload(); }
 
 private:

@@ -38,10 +38,12 @@ MachineScope::MachineScope(const Machine& machine)
     }
     SetEnvironmentVariableA(kWlanDoubleVariable, JoinedGuids(machine.wirelessInterfaces).c_str());
     SetIpHelper(machine.ipHelper);
+    if (machine.ras) SetRas(*machine.ras);
 }
 
 MachineScope::~MachineScope() {
     if (const auto set = ResolveEntryPoint<SetFakeIpHelperFunction>(m_ipHelper.get(), "SetFakeIpHelper")) set(nullptr);
+    if (const auto set = ResolveEntryPoint<SetFakeRasFunction>(m_ras.get(), "SetFakeRas")) set(nullptr);
     SetEnvironmentVariableA(kWlanDoubleVariable, nullptr);
 }
 
@@ -49,6 +51,13 @@ void MachineScope::SetIpHelper(const FakeIpHelper& ipHelper) {
     const auto set = ResolveEntryPoint<SetFakeIpHelperFunction>(m_ipHelper.get(), "SetFakeIpHelper");
     ASSERT_NE(set, nullptr) << "this process did not get the IP Helper double";
     set(&ipHelper);
+}
+
+void MachineScope::SetRas(const FakeRas& ras) {
+    if (!m_ras) m_ras.reset(LoadLibraryA("rasapi32.dll"));
+    const auto set = ResolveEntryPoint<SetFakeRasFunction>(m_ras.get(), "SetFakeRas");
+    ASSERT_NE(set, nullptr) << "this process did not get the Remote Access double";
+    set(&ras);
 }
 
 FakeAdapter MakeAdapter(const std::string& name, UINT type, DWORD index, const std::string& address,

@@ -1,13 +1,15 @@
-// A made-up machine: one value that says what IP Helper, the registry and the wireless LAN
-// service of the test's process answer. MachineScope installs it into the doubles and the
-// private prefix's registry for its scope and takes it away again.
+// A made-up machine: one value that says what IP Helper, the registry, the wireless LAN service
+// and Remote Access of the test's process answer. MachineScope installs it into the doubles and
+// the private prefix's registry for its scope and takes it away again.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "fake_ip_helper.h"
+#include "fake_ras.h"
 #include "registry_scenario.h"
 #include "system/handles.h"
 
@@ -19,6 +21,9 @@ struct Machine {
     std::vector<std::pair<std::string, std::string>> networkCards;
     // GUIDs of the interfaces the wireless LAN double lists.
     std::vector<std::string> wirelessInterfaces;
+    // The phone book and active connections; when set, the Remote Access double must be the
+    // rasapi32.dll this process loads (beside it, with the load order rasapi32=n,b).
+    std::optional<FakeRas> ras;
 };
 
 class MachineScope {
@@ -32,10 +37,13 @@ public:
 
     // Replaces what IP Helper answers, keeping the rest of the machine.
     void SetIpHelper(const FakeIpHelper& ipHelper);
+    // Replaces what Remote Access answers.
+    void SetRas(const FakeRas& ras);
 
 private:
     RegistryScenario m_registry;
     UniqueModule m_ipHelper;
+    UniqueModule m_ras;
 };
 
 // A made-up adapter of `type` with one address and its mask.

@@ -1,0 +1,136 @@
+// A Remote Access library answering from the phone book and connections a test made up
+// (fake_ras.h), checking what the system checks: every record's size field (the connection
+// record as the version it runs under lays it out), the default phone book, and the path and
+// name handed to the properties call. One build lacks RasHangUpA.
+#include <ras.h>
+#include <raserror.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+
+#include "fake_ras.h"
+
+namespace {
+
+constexpr char kPhoneBookPath[] = "C:\\ProgramData\\Microsoft\\Network\\Connections\\Pbk\\rasphone.pbk";
+constexpr DWORD kGrowth = 64;  // what a growing entry gains between the two calls
+constexpr ULONG_PTR kFirstConnection = 0x5A50;
+
+// Windows 2000's connection record: natural alignment, no flags and logon identifier.
+struct RasConnWindows2000 {
+    DWORD dwSize;
+    HRASCONN hrasconn;
+    CHAR szEntryName[RAS_MaxEntryName + 1], szDeviceType[RAS_MaxDeviceType + 1];
+    CHAR szDeviceName[RAS_MaxDeviceName + 1], szPhonebook[MAX_PATH];
+    DWORD dwSubEntry;
+    GUID guidEntry;
+};
+
+FakeRas g_machine;
+std::vector<bool> g_grown;  // per phone-book entry
+std::atomic<LONG> g_listings{0};
+
+template <std::size_t N>
+void Put(CHAR (&field)[N], const std::string& text) {
+    std::memset(field, 0, N);
+    std::memcpy(field, text.data(), std::min(text.size(), N - 1));
+}
+
+// The list protocol: the first record's size field must be the system's; the count is always
+// told, and a buffer too small learns the size needed. Each item is written by `fill`.
+template <class Record, class Item, class Fill>
+DWORD List(Record* records, DWORD* size, DWORD* count, const std::vector<Item>& items, Fill fill) {
+    if (size == nullptr || count == nullptr) return ERROR_INVALID_PARAMETER;
+    if (records != nullptr && records->dwSize != sizeof(Record)) return ERROR_INVALID_SIZE;
+    const DWORD needed = static_cast<DWORD>(items.size() * sizeof(Record));
+    const bool fits = records != nullptr && *size >= needed;
+    *count = static_cast<DWORD>(items.size());
+    *size = needed;
+    for (std::size_t i = 0; fits && i < items.size(); ++i) {
+        records[i] = {};
+        records[i].dwSize = sizeof(Record);
+        fill(records[i], items[i], i);
+    }
+    return fits ? ERROR_SUCCESS : ERROR_BUFFER_TOO_SMALL;
+}
+
+template <class Record>
+DWORD EnumConnections(Record* records, DWORD* size, DWORD* count) {
+    return List(records, size, count, g_machine.connections, [](Record& r, const FakeRasConnection& c, std::size_t i) {
+        r.hrasconn = reinterpret_cast<HRASCONN>(kFirstConnection + i);
+        Put(r.szEntryName, c.entryName);
+        Put(r.szDeviceType, c.deviceType);
+    });
+}
+
+}  // namespace
+
+extern "C" {
+
+__declspec(dllexport) void SetFakeRas(const FakeRas* machine) {
+    g_machine = machine ? *machine : FakeRas{};
+    g_grown.assign(g_machine.phoneBook.size(), false);
+}
+__declspec(dllexport) LONG PhoneBookListings() { return g_listings; }
+
+__declspec(dllexport) DWORD WINAPI RasEnumEntriesA(LPCSTR, LPCSTR book, LPRASENTRYNAMEA entries, LPDWORD size,
+                                                   LPDWORD count) {
+    ++g_listings;
+    if (book != nullptr) return ERROR_CANNOT_OPEN_PHONEBOOK;  // the machine has the default one only
+    return List(entries, size, count, g_machine.phoneBook, [](RASENTRYNAMEA& r, const FakeRasEntry& e, std::size_t) {
+        Put(r.szEntryName, e.name);
+        Put(r.szPhonebookPath, kPhoneBookPath);
+    });
+}
+
+__declspec(dllexport) DWORD WINAPI RasEnumConnectionsA(LPRASCONNA connections, LPDWORD size, LPDWORD count) {
+    OSVERSIONINFOA version = {sizeof version, 0, 0, 0, 0, {}};
+    if (GetVersionExA(&version) && version.dwMajorVersion == 5 && version.dwMinorVersion == 0)
+        return EnumConnections(reinterpret_cast<RasConnWindows2000*>(connections), size, count);
+    return EnumConnections(connections, size, count);
+}
+
+__declspec(dllexport) DWORD WINAPI RasGetProjectionInfoA(HRASCONN connection, RASPROJECTION projection, LPVOID info,
+                                                         LPDWORD size) {
+    const ULONG_PTR index = reinterpret_cast<ULONG_PTR>(connection) - kFirstConnection;
+    auto* ip = static_cast<RASPPPIPA*>(info);
+    if (index >= g_machine.connections.size()) return ERROR_INVALID_HANDLE;
+    if (projection != RASP_PppIp || size == nullptr || ip == nullptr) return ERROR_INVALID_PARAMETER;
+    if (*size < sizeof(RASPPPIPA) || ip->dwSize != sizeof(RASPPPIPA)) return ERROR_INVALID_SIZE;
+    Put(ip->szIpAddress, g_machine.connections[index].ipAddress);
+    return ERROR_SUCCESS;
+}
+
+// The library must hand back the path the listing gave and an entry's exact name.
+__declspec(dllexport) DWORD WINAPI RasGetEntryPropertiesA(LPCSTR book, LPCSTR name, LPRASENTRYA entry, LPDWORD size,
+                                                          LPBYTE, LPDWORD) {
+    if (book == nullptr || std::strcmp(book, kPhoneBookPath) != 0) return ERROR_CANNOT_OPEN_PHONEBOOK;
+    const auto& entries = g_machine.phoneBook;
+    const auto made = std::find_if(entries.begin(), entries.end(), [name](const auto& e) { return e.name == name; });
+    if (made == entries.end() || size == nullptr) return ERROR_CANNOT_FIND_PHONEBOOK_ENTRY;
+    const std::size_t index = static_cast<std::size_t>(made - entries.begin());
+    if (entry != nullptr && made->fault == RasEntryFault::GrowsBeforeRead) g_grown[index] = true;
+    const DWORD needed = sizeof(RASENTRYA) + (g_grown[index] ? kGrowth : 0);
+    const bool fits = entry != nullptr && *size >= needed;
+    *size = needed;
+    if (!fits) return ERROR_BUFFER_TOO_SMALL;
+    if (entry->dwSize != sizeof(RASENTRYA)) return ERROR_INVALID_SIZE;
+    if (made->fault == RasEntryFault::ReadFails) return ERROR_ACCESS_DENIED;
+    Put(entry->szDeviceType, made->deviceType);
+    return ERROR_SUCCESS;
+}
+
+// Present so that the binding finds them; the library never calls them.
+__declspec(dllexport) DWORD WINAPI RasGetConnectStatusA(HRASCONN, LPRASCONNSTATUSA) { return ERROR_INVALID_HANDLE; }
+__declspec(dllexport) DWORD WINAPI RasDialA(LPRASDIALEXTENSIONS, LPCSTR, LPRASDIALPARAMSA, DWORD, LPVOID, LPHRASCONN) {
+    return ERROR_CANNOT_FIND_PHONEBOOK_ENTRY;
+}
+__declspec(dllexport) DWORD WINAPI RasGetEntryDialParamsA(LPCSTR, LPRASDIALPARAMSA, LPBOOL) {
+    return ERROR_CANNOT_FIND_PHONEBOOK_ENTRY;
+}
+#ifndef WITHOUT_RAS_HANG_UP
+__declspec(dllexport) DWORD WINAPI RasHangUpA(HRASCONN) { return ERROR_INVALID_HANDLE; }
+#endif
+
+}  // extern "C"
