@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "boundary/debug_output.h"
+#include "boundary/locks.h"
 #include "boundary/outputstr.h"
 #include "sources/entry_points.h"
 #include "system/handles.h"
@@ -52,7 +53,7 @@ constexpr char kTimeoutLine[] =
 // lock is never held across a call that may wait (the service start, loading the library), so a
 // thread ended in the middle of one cannot leave it taken.
 struct MiniRas {
-    SRWLOCK lock = SRWLOCK_INIT;
+    CCoreRtCriticalSectionEx lock;  // a critical section: 64-bit Windows before Vista has no lighter lock
     UniqueModule library;
     void* entryPoints[kRasFunctionCount] = {};
     uint32_t loadCount = 1;
@@ -62,10 +63,10 @@ MiniRas g_miniRas;
 
 class MiniRasLock {
 public:
-    MiniRasLock() { AcquireSRWLockExclusive(&g_miniRas.lock); }
-    ~MiniRasLock() { ReleaseSRWLockExclusive(&g_miniRas.lock); }
-    MiniRasLock(const MiniRasLock&) = delete;
-    MiniRasLock& operator=(const MiniRasLock&) = delete;
+    MiniRasLock() : m_guard(&g_miniRas.lock) {}
+
+private:
+    CCoreRtAutoLock m_guard;
 };
 
 // Takes a reference when the library is loaded already.

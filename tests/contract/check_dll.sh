@@ -32,6 +32,15 @@ if [ -n "$writers" ]; then
     status=1
 fi
 
+# 64-bit Windows began with XP x64: nothing that came only with Vista may be imported, or the
+# library would not load there.
+newer=$(printf '%s\n' "$dump" | grep -E '^\s+[0-9a-f]+\s+[0-9]+\s+[A-Za-z]*(SRWLock|InitOnce|ConditionVariable|GetTickCount64|Fls(Alloc|Free|GetValue|SetValue))[A-Za-z]*$' || true)
+if [ -n "$newer" ]; then
+    echo "imports functions that came with Vista:"
+    printf '%s\n' "$newer"
+    status=1
+fi
+
 # The runtime inside is MinGW's win32 thread model, which calls the system directly: no posix
 # thread library comes along into a host's process.
 if $objdump -t "$dll" | grep -q " pthread_"; then

@@ -18,7 +18,7 @@
 
 namespace {
 
-constexpr int kMachines = 3000;
+constexpr int kMachines = 1500;
 
 class MadeUp {
 public:
