@@ -2,6 +2,7 @@
 // its records out as IP Helper does. Built several times with different version resources; one
 // build lacks GetIpNetTable.
 #include "fake_ip_helper.h"
+#include "machine_lock.h"
 
 #include <algorithm>
 #include <atomic>
@@ -80,11 +81,15 @@ const FakeAdapter* AdapterOfIndex(ULONG index) {
 
 extern "C" {
 
-__declspec(dllexport) void SetFakeIpHelper(const FakeIpHelper* machine) { g_machine = machine ? *machine : FakeIpHelper{}; }
+__declspec(dllexport) void SetFakeIpHelper(const FakeIpHelper* machine) {
+    const MachineWriting writing;
+    g_machine = machine ? *machine : FakeIpHelper{};
+}
 __declspec(dllexport) LONG LastIfTableOrder() { return g_lastIfTableOrder; }
 __declspec(dllexport) LONG AdapterListCalls() { return g_adapterListCalls; }
 
 __declspec(dllexport) DWORD WINAPI GetAdaptersInfo(IP_ADAPTER_INFO* buffer, ULONG* size) {
+    const MachineReading reading;
     const std::vector<FakeAdapter>& adapters = g_machine.adapters;
     const bool sizeQuery = buffer == nullptr;
     ++g_adapterListCalls;
@@ -104,6 +109,7 @@ __declspec(dllexport) DWORD WINAPI GetAdaptersInfo(IP_ADAPTER_INFO* buffer, ULON
 }
 
 __declspec(dllexport) DWORD WINAPI GetIfTable(MIB_IFTABLE* table, ULONG* size, BOOL order) {
+    const MachineReading reading;
     g_lastIfTableOrder = order;
     if (g_machine.fault == IpHelperFault::InterfaceTable) return ERROR_NOT_SUPPORTED;
     const std::vector<FakeAdapter>& adapters = g_machine.adapters;
@@ -119,6 +125,7 @@ __declspec(dllexport) DWORD WINAPI GetIfTable(MIB_IFTABLE* table, ULONG* size, B
 }
 
 __declspec(dllexport) DWORD WINAPI GetPerAdapterInfo(ULONG index, IP_PER_ADAPTER_INFO* buffer, ULONG* size) {
+    const MachineReading reading;
     const FakeAdapter* made = AdapterOfIndex(index);
     if (made == nullptr) return ERROR_INVALID_PARAMETER;
     if (g_machine.fault == IpHelperFault::PerAdapterInfo) return ERROR_NO_DATA;

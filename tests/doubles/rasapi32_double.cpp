@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "fake_ras.h"
+#include "machine_lock.h"
 
 namespace {
 
@@ -66,9 +67,11 @@ DWORD EnumConnections(Record* records, DWORD* size, DWORD* count) {
 
 }  // namespace
 
+// Every call takes the machine alone: reading an entry may change what the next read finds.
 extern "C" {
 
 __declspec(dllexport) void SetFakeRas(const FakeRas* machine) {
+    const MachineWriting writing;
     g_machine = machine ? *machine : FakeRas{};
     g_grown.assign(g_machine.phoneBook.size(), false);
 }
@@ -77,6 +80,7 @@ __declspec(dllexport) LONG PhoneBookListings() { return g_listings; }
 __declspec(dllexport) DWORD WINAPI RasEnumEntriesA(LPCSTR, LPCSTR book, LPRASENTRYNAMEA entries, LPDWORD size,
                                                    LPDWORD count) {
     ++g_listings;
+    const MachineWriting writing;
     if (book != nullptr) return ERROR_CANNOT_OPEN_PHONEBOOK;  // the machine has the default one only
     return List(entries, size, count, g_machine.phoneBook, [](RASENTRYNAMEA& r, const FakeRasEntry& e, std::size_t) {
         Put(r.szEntryName, e.name);
@@ -85,6 +89,7 @@ __declspec(dllexport) DWORD WINAPI RasEnumEntriesA(LPCSTR, LPCSTR book, LPRASENT
 }
 
 __declspec(dllexport) DWORD WINAPI RasEnumConnectionsA(LPRASCONNA connections, LPDWORD size, LPDWORD count) {
+    const MachineWriting writing;
     OSVERSIONINFOA version = {sizeof version, 0, 0, 0, 0, {}};
     if (GetVersionExA(&version) && version.dwMajorVersion == 5 && version.dwMinorVersion == 0)
         return EnumConnections(reinterpret_cast<RasConnWindows2000*>(connections), size, count);
@@ -93,6 +98,7 @@ __declspec(dllexport) DWORD WINAPI RasEnumConnectionsA(LPRASCONNA connections, L
 
 __declspec(dllexport) DWORD WINAPI RasGetProjectionInfoA(HRASCONN connection, RASPROJECTION projection, LPVOID info,
                                                          LPDWORD size) {
+    const MachineWriting writing;
     const ULONG_PTR index = reinterpret_cast<ULONG_PTR>(connection) - kFirstConnection;
     auto* ip = static_cast<RASPPPIPA*>(info);
     if (index >= g_machine.connections.size()) return ERROR_INVALID_HANDLE;
@@ -105,6 +111,7 @@ __declspec(dllexport) DWORD WINAPI RasGetProjectionInfoA(HRASCONN connection, RA
 // The library must hand back the path the listing gave and an entry's exact name.
 __declspec(dllexport) DWORD WINAPI RasGetEntryPropertiesA(LPCSTR book, LPCSTR name, LPRASENTRYA entry, LPDWORD size,
                                                           LPBYTE, LPDWORD) {
+    const MachineWriting writing;
     if (book == nullptr || std::strcmp(book, kPhoneBookPath) != 0) return ERROR_CANNOT_OPEN_PHONEBOOK;
     const auto& entries = g_machine.phoneBook;
     const auto made = std::find_if(entries.begin(), entries.end(), [name](const auto& e) { return e.name == name; });

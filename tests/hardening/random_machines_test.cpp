@@ -18,7 +18,7 @@
 
 namespace {
 
-constexpr int kMachines = 1500;
+constexpr int kMachines = 1000;
 
 class MadeUp {
 public:
