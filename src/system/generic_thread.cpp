@@ -3,10 +3,10 @@
 #include <linkset/manager.h>
 #include <process.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <iterator>
-#include <memory>
 
 #include "boundary/debug_output.h"
 #include "boundary/outputstr.h"
@@ -21,6 +21,11 @@ constexpr DWORD kStartWaitMs = 30000;
 constexpr DWORD kDestructorStopWaitMs = 180000;
 constexpr DWORD kRunningReported = WAIT_OBJECT_0;
 constexpr DWORD kFailureReported = WAIT_OBJECT_0 + 1;
+constexpr DWORD kThreadEnded = WAIT_OBJECT_0 + 2;
+constexpr DWORD kReportCount = 2;
+constexpr DWORD kNoReport = WAIT_TIMEOUT;
+// How long a terminated thread is given to be gone before what it held is released.
+constexpr DWORD kTerminationWaitMs = 5000;
 constexpr unsigned kThreadExitCode = 0;
 constexpr DWORD kTerminatedExitCode = 0xFFFFFFFF;
 constexpr unsigned kDefaultStackSize = 0;
@@ -64,60 +69,77 @@ HANDLE OpenOrCreateNamedEvent(const char* base, uint32_t id) {
     return event != nullptr ? event : CreateNamedEvent(base, id);
 }
 
-// Everything the new thread needs, shared between it and StartThread. The thread never reads
-// the GenericThread object, which its owner may destroy after a failed start, and it takes
-// the procedure only through Claim: whichever comes first, the thread's claim or StartThread
+}  // namespace
+
+// Everything the new thread needs, shared with its controller, which keeps it until the thread
+// is known to have ended. The thread never reads the GenericThread object, and it takes the
+// procedure only through Claim: whichever comes first, the thread's claim or the controller
 // giving up, decides once and for all whether the procedure runs.
-struct ThreadLaunch {
-    enum class State { Pending, Claimed, Abandoned };
+class ThreadLaunch {
+public:
+    // A handle that the thread and its controller may both come to close: the first takes it.
+    class Slot {
+    public:
+        HANDLE Keep(HANDLE handle) { return m_handle = handle; }
+        HANDLE Get() const { return m_handle; }
+        void Close() { const UniqueHandle taken(m_handle.exchange(nullptr)); }
+        ~Slot() { Close(); }
+
+    private:
+        std::atomic<HANDLE> m_handle{nullptr};
+    };
 
     ThreadLaunch(GenericThreadProc p, void* param, uint32_t i) : procedure(p), parameter(param), id(i) {}
 
     bool Claim() { return Settle(State::Claimed); }
-    void Abandon() { Settle(State::Abandoned); }
+    // False when the thread has claimed the procedure already.
+    bool Abandon() { return Settle(State::Abandoned); }
 
     const GenericThreadProc procedure;
     void* const parameter;
     const uint32_t id;
+    // The thread's own handles of its events. It closes them as it ends; a terminated thread
+    // cannot, and its events, still signalled, would meet the next start of this instance
+    // number. They are closed with this block instead.
+    Slot toStop, running, failRunning;
+    // The report the procedure left, taken before the thread resets the events, for a start
+    // whose wait begins only after the thread has ended.
+    std::atomic<DWORD> report{kNoReport};
 
 private:
+    enum class State { Pending, Claimed, Abandoned };
     bool Settle(State outcome) {
         State expected = State::Pending;
         return state.compare_exchange_strong(expected, outcome);
     }
     std::atomic<State> state{State::Pending};
 };
-using SharedLaunch = std::shared_ptr<ThreadLaunch>;
 
-unsigned __stdcall ThreadEntry(void* argument) {
-    const std::unique_ptr<SharedLaunch> launch(static_cast<SharedLaunch*>(argument));
-    const uint32_t id = (*launch)->id;
-    const UniqueHandle toStop(CreateNamedEvent(kToStopBase, id));
-    if (!toStop) return kThreadExitCode;
-    const UniqueHandle running(OpenOrCreateNamedEvent(kRunningBase, id));
-    if (!running) return kThreadExitCode;
-    const UniqueHandle failRunning(OpenOrCreateNamedEvent(kFailRunningBase, id));
-    if (!failRunning) return kThreadExitCode;
+namespace {
 
-    // A start that was given up may have been followed by the parameter's destruction.
-    // (A procedure that has begun but not reported within the whole wait breaks its contract,
-    // and is beyond what can be guarded here.)
-    if (!(*launch)->Claim()) return kThreadExitCode;
-    GenericThreadContext context = {id, toStop.get(), running.get(), failRunning.get()};
-    (*launch)->procedure(&context, (*launch)->parameter);
-    ResetEvent(running.get());
-    ResetEvent(failRunning.get());
-    return kThreadExitCode;
+void RunProcedure(ThreadLaunch& launch) {
+    const uint32_t id = launch.id;
+    if (!launch.toStop.Keep(CreateNamedEvent(kToStopBase, id))) return;
+    const HANDLE running = launch.running.Keep(OpenOrCreateNamedEvent(kRunningBase, id));
+    if (!running) return;
+    const HANDLE failRunning = launch.failRunning.Keep(OpenOrCreateNamedEvent(kFailRunningBase, id));
+    if (!failRunning) return;
+    if (!launch.Claim()) return;
+    GenericThreadContext context = {id, launch.toStop.Get(), running, failRunning};
+    launch.procedure(&context, launch.parameter);
+    const HANDLE reports[] = {running, failRunning};
+    launch.report = WaitForMultipleObjects(static_cast<DWORD>(std::size(reports)), reports, FALSE, 0);
+    ResetEvent(running);
+    ResetEvent(failRunning);
 }
 
-// The thread holds its own reference to the launch block, handed over only once it exists.
-HANDLE BeginSuspendedThread(const SharedLaunch& launch) {
-    auto reference = std::make_unique<SharedLaunch>(launch);
-    const uintptr_t thread =
-        _beginthreadex(nullptr, kDefaultStackSize, ThreadEntry, reference.get(), CREATE_SUSPENDED, nullptr);
-    if (thread == 0) return nullptr;
-    reference.release();
-    return reinterpret_cast<HANDLE>(thread);
+unsigned __stdcall ThreadEntry(void* argument) {
+    ThreadLaunch& launch = *static_cast<ThreadLaunch*>(argument);
+    RunProcedure(launch);
+    launch.running.Close();
+    launch.failRunning.Close();
+    launch.toStop.Close();
+    return kThreadExitCode;
 }
 
 const char* StartFailureLine(DWORD waited) {
@@ -156,8 +178,9 @@ int GenericThread::StartThread(DWORD /*timeout: the wait is always kStartWaitMs*
     m_hFailRunning.reset(CreateNamedEvent(kFailRunningBase, m_id));
     if (!m_hFailRunning) return FailStart("GenericThread: StartThread(ERROR) failed to create failrunning event.");
 
-    const auto launch = std::make_shared<ThreadLaunch>(m_pfnThreadProc, m_pParam, m_id);
-    m_hThread.reset(BeginSuspendedThread(launch));
+    m_launch = std::make_unique<ThreadLaunch>(m_pfnThreadProc, m_pParam, m_id);
+    m_hThread.reset(reinterpret_cast<HANDLE>(
+        _beginthreadex(nullptr, kDefaultStackSize, ThreadEntry, m_launch.get(), CREATE_SUSPENDED, nullptr)));
     if (!m_hThread) return FailStart("GenericThread:StartThread(ERROR) failed to create thread.");
     SetThreadPriority(m_hThread.get(), THREAD_PRIORITY_NORMAL);
     ResumeThread(m_hThread.get());
@@ -167,7 +190,6 @@ int GenericThread::StartThread(DWORD /*timeout: the wait is always kStartWaitMs*
         m_started = true;
         return LS_OK;
     }
-    launch->Abandon();
     return FailStart(StartFailureLine(waited));
 }
 
@@ -187,8 +209,7 @@ int GenericThread::StopThread(DWORD timeout) {
         result = LS_ERROR_THREAD_TERMINATED;
         if (ReadExitCode(m_hThread.get()) == STILL_ACTIVE) {
             WriteDebugLine("This thread is active! It will be terminated!");
-            // The thread's own handles and its share of the launch block are lost with it.
-            TerminateThread(m_hThread.get(), kTerminatedExitCode);
+            Terminate();
         }
     }
     toStop.reset();
@@ -196,18 +217,51 @@ int GenericThread::StopThread(DWORD timeout) {
     return result;
 }
 
+// The procedure may report and return, and its thread reset both events, before this wait
+// begins; so the thread's end ends the wait too, and the report it saw counts. A thread that
+// ended without one still gets the whole wait.
 DWORD GenericThread::WaitForReport() const {
-    const HANDLE reports[] = {m_hRunning.get(), m_hFailRunning.get()};
-    return WaitForMultipleObjectsEx(static_cast<DWORD>(std::size(reports)), reports, FALSE, kStartWaitMs, TRUE);
+    const ULONGLONG begun = GetTickCount64();
+    const HANDLE awaited[] = {m_hRunning.get(), m_hFailRunning.get(), m_hThread.get()};
+    const DWORD waited =
+        WaitForMultipleObjectsEx(static_cast<DWORD>(std::size(awaited)), awaited, FALSE, kStartWaitMs, TRUE);
+    if (waited != kThreadEnded) return waited;
+    const DWORD seen = m_launch->report;
+    if (seen == kRunningReported || seen == kFailureReported) return seen;
+    const auto elapsed = static_cast<DWORD>(std::min<ULONGLONG>(GetTickCount64() - begun, kStartWaitMs));
+    return WaitForMultipleObjectsEx(kReportCount, awaited, FALSE, kStartWaitMs - elapsed, TRUE);
 }
 
 int GenericThread::FailStart(const char* line) {
     WriteDebugLine(line);
+    EndAbandonedThread();
     CloseHandles();
     return LS_ERROR_FAILED;
 }
 
+// How a thread whose start was given up is kept from the parameter, which the caller may
+// destroy at once, and from this library, which the host may then unload: one that has not
+// claimed the procedure never will and ends by itself; one that has is asked to stop. Either
+// way it is gone before the start returns, terminated as a last resort.
+void GenericThread::EndAbandonedThread() {
+    if (!m_hThread) return;
+    if (!m_launch->Abandon()) {
+        const UniqueHandle toStop(OpenNamedEvent(kToStopBase, m_id));
+        if (toStop) SetEvent(toStop.get());
+    }
+    if (WaitForSingleObject(m_hThread.get(), kStartWaitMs) != WAIT_OBJECT_0) Terminate();
+}
+
+// TerminateThread only asks; what the thread held goes with its block once it is gone.
+void GenericThread::Terminate() {
+    TerminateThread(m_hThread.get(), kTerminatedExitCode);
+    WaitForSingleObject(m_hThread.get(), kTerminationWaitMs);
+}
+
 void GenericThread::CloseHandles() {
+    // A thread that may still run keeps its block: given up rather than freed under it.
+    if (m_hThread && WaitForSingleObject(m_hThread.get(), 0) != WAIT_OBJECT_0) static_cast<void>(m_launch.release());
+    m_launch.reset();
     m_hThread.reset();
     m_hRunning.reset();
     m_hFailRunning.reset();

@@ -5,9 +5,9 @@
 
 #include <atomic>
 #include <cstdio>
-#include <new>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "import_patch.h"
@@ -18,9 +18,9 @@ namespace {
 
 constexpr DWORD kWaitMs = 5000;
 constexpr DWORD kShortStopMs = 100;
+constexpr DWORD kLateStartMs = 300;
 constexpr DWORD kTerminated = 0xFFFFFFFF;
 constexpr DWORD kRealWait = WAIT_OBJECT_0;
-constexpr SIZE_T kPageBytes = 4096;
 constexpr const char* kToStop = "GenericThread_ToStop";
 constexpr const char* kRunning = "GenericThread_Running";
 constexpr const char* kFailRunning = "GenericThread_FailRunning";
@@ -35,12 +35,15 @@ std::string NameOf(const char* base, uint32_t id) {
 struct Fault {
     const char* failEvent = nullptr;  // creating or opening an event of a name with this prefix
     bool failThread = false;
-    DWORD waitAnswer = kRealWait;  // for the start's wait; its worker stays suspended until resumed
+    DWORD waitAnswer = kRealWait;  // the start's wait answers this at once, its worker held until
+    bool afterReport = false;      // the start waits for the worker's end, or after the report
+    bool lateStarter = false;      // the start pauses after resuming its worker
     DWORD exitCodeError = ERROR_SUCCESS;
 };
 Fault g_fault;
 const DWORD g_testThread = GetCurrentThreadId();  // the tests run on the thread that loads them
 UniqueHandle g_lastThread;  // the test's own handle on the last thread started
+bool g_held = false;
 
 const Fault& Active() {
     static const Fault none;
@@ -53,6 +56,8 @@ bool Failing(const char* event) {
 decltype(&CreateEventA) g_createEvent;
 decltype(&OpenEventA) g_openEvent;
 decltype(&WaitForMultipleObjectsEx) g_waitMultiple;
+decltype(&WaitForSingleObject) g_waitSingle;
+decltype(&ResumeThread) g_resume;
 decltype(&GetExitCodeThread) g_exitCode;
 using BeginThread = uintptr_t(__cdecl*)(void*, unsigned, unsigned(__stdcall*)(void*), void*, unsigned, unsigned*);
 BeginThread g_beginThread;
@@ -64,8 +69,19 @@ HANDLE WINAPI FakeOpenEventA(DWORD access, BOOL inherit, LPCSTR name) {
     return Failing(name) ? (SetLastError(ERROR_FILE_NOT_FOUND), nullptr) : g_openEvent(access, inherit, name);
 }
 DWORD WINAPI FakeWaitForMultipleObjectsEx(DWORD count, const HANDLE* handles, BOOL all, DWORD ms, BOOL alertable) {
-    const DWORD answer = Active().waitAnswer;
-    return answer != kRealWait ? answer : g_waitMultiple(count, handles, all, ms, alertable);
+    const Fault& fault = Active();
+    if (fault.waitAnswer == kRealWait) return g_waitMultiple(count, handles, all, ms, alertable);
+    if (fault.afterReport) g_waitMultiple(count, handles, all, ms, alertable);
+    return fault.waitAnswer;
+}
+DWORD WINAPI FakeWaitForSingleObject(HANDLE handle, DWORD ms) {
+    if (GetCurrentThreadId() == g_testThread && std::exchange(g_held, false)) g_resume(g_lastThread.get());
+    return g_waitSingle(handle, ms);
+}
+DWORD WINAPI FakeResumeThread(HANDLE thread) {
+    const DWORD count = g_resume(thread);
+    if (Active().lateStarter) Sleep(kLateStartMs);
+    return count;
 }
 BOOL WINAPI FakeGetExitCodeThread(HANDLE thread, LPDWORD code) {
     const DWORD error = Active().exitCodeError;
@@ -79,7 +95,8 @@ uintptr_t __cdecl FakeBeginThreadEx(void* security, unsigned stack, unsigned(__s
     DuplicateHandle(GetCurrentProcess(), reinterpret_cast<HANDLE>(thread), GetCurrentProcess(), &copy, 0, FALSE,
                     DUPLICATE_SAME_ACCESS);
     g_lastThread.reset(copy);
-    if (Active().waitAnswer != kRealWait) SuspendThread(copy);  // the start's own resume leaves it so
+    g_held = Active().waitAnswer != kRealWait && !Active().afterReport;
+    if (g_held) SuspendThread(copy);  // the start's own resume leaves it so
     return thread;
 }
 
@@ -89,6 +106,7 @@ DWORD EndedWith(const UniqueHandle& thread) {
     if (WaitForSingleObject(thread.get(), kWaitMs) == WAIT_OBJECT_0) GetExitCodeThread(thread.get(), &code);
     return code;
 }
+bool Ended(const UniqueHandle& thread) { return WaitForSingleObject(thread.get(), 0) == WAIT_OBJECT_0; }
 
 // The one procedure of these tests; the probe says how it behaves and keeps what it saw.
 enum class Behaviour { RunUntilStopped, ReturnAtOnce, ReportFailure, IgnoreStop };
@@ -96,7 +114,7 @@ struct Probe {
     Behaviour behaviour;
     std::atomic<int> calls{0};
     std::atomic<uint32_t> id{0};
-    std::atomic<bool> sawStop{false};
+    std::atomic<bool> stopAtStart{false}, sawStop{false};
 };
 
 // Once it has reported a failed start, the procedure no longer touches the probe.
@@ -105,6 +123,7 @@ void Work(GenericThreadContext* context, void* parameter) {
     const Behaviour behaviour = probe.behaviour;
     ++probe.calls;
     probe.id = context->id;
+    probe.stopAtStart = WaitForSingleObject(context->hToStop, 0) == WAIT_OBJECT_0;
     SetEvent(behaviour == Behaviour::ReportFailure ? context->hFailRunning : context->hRunning);
     if (behaviour == Behaviour::IgnoreStop) Sleep(INFINITE);
     if (behaviour == Behaviour::RunUntilStopped)
@@ -113,6 +132,17 @@ void Work(GenericThreadContext* context, void* parameter) {
 
 bool EventExists(const std::string& name) {
     return static_cast<bool>(UniqueHandle(OpenEventA(SYNCHRONIZE, FALSE, name.c_str())));
+}
+
+// After whatever came before, a start waits for the new procedure's report, and the procedure
+// finds its stop event clear.
+void StartsLikeNew(GenericThread& thread, Probe& probe) {
+    probe.behaviour = Behaviour::RunUntilStopped;
+    const int calls = probe.calls;
+    ASSERT_EQ(thread.StartThread(kWaitMs), LS_OK);
+    EXPECT_EQ(probe.calls, calls + 1);
+    EXPECT_FALSE(probe.stopAtStart);
+    EXPECT_EQ(thread.StopThread(kWaitMs), LS_OK);
 }
 
 class GenericThreadTest : public ::testing::Test {
@@ -125,7 +155,10 @@ protected:
     const HMODULE exe = ThisExecutable();
     ImportPatch createEvent{exe, "kernel32.dll", "CreateEventA", &FakeCreateEventA, &g_createEvent};
     ImportPatch openEvent{exe, "kernel32.dll", "OpenEventA", &FakeOpenEventA, &g_openEvent};
-    ImportPatch wait{exe, "kernel32.dll", "WaitForMultipleObjectsEx", &FakeWaitForMultipleObjectsEx, &g_waitMultiple};
+    ImportPatch waitMultiple{exe, "kernel32.dll", "WaitForMultipleObjectsEx", &FakeWaitForMultipleObjectsEx,
+                             &g_waitMultiple};
+    ImportPatch waitSingle{exe, "kernel32.dll", "WaitForSingleObject", &FakeWaitForSingleObject, &g_waitSingle};
+    ImportPatch resume{exe, "kernel32.dll", "ResumeThread", &FakeResumeThread, &g_resume};
     ImportPatch exitCode{exe, "kernel32.dll", "GetExitCodeThread", &FakeGetExitCodeThread, &g_exitCode};
     ImportPatch beginThread{exe, "msvcrt.dll", "_beginthreadex", &FakeBeginThreadEx, &g_beginThread};
 };
@@ -151,34 +184,40 @@ TEST_F(GenericThreadTest, TwoInstancesRunWithEventsOfTheirOwnUntilStoppedOrDestr
     EXPECT_EQ(handles.Added(), 0);
 }
 
+// Each way a stop can go, and a start after it.
 TEST_F(GenericThreadTest, StopSignalsWaitsAndTerminatesAsALastResort) {
     const std::string active = "This thread is active! It will be terminated!\n";
     const std::string noCode = "GenericThread:StopThread(ERROR) failed to get thread code. errcode6\n";
     const struct {
+        const char* name;
         Behaviour behaviour;
         Fault fault;
         int result;
         std::vector<std::string> lines;
         DWORD exitCode;
     } cases[] = {
-        {Behaviour::RunUntilStopped, {}, LS_OK, {}, 0},
-        {Behaviour::ReturnAtOnce, {}, LS_OK, {}, 0},  // ended before: quiet
-        {Behaviour::IgnoreStop, {}, LS_ERROR_THREAD_TERMINATED, {active}, kTerminated},
-        {Behaviour::RunUntilStopped, {.failEvent = kToStop}, LS_ERROR_THREAD_TERMINATED,
+        {"stopped", Behaviour::RunUntilStopped, {}, LS_OK, {}, 0},
+        // Reported and ended before the start began to wait; stopped quietly after it ended.
+        {"ended early", Behaviour::ReturnAtOnce, {.lateStarter = true}, LS_OK, {}, 0},
+        {"terminated", Behaviour::IgnoreStop, {}, LS_ERROR_THREAD_TERMINATED, {active}, kTerminated},
+        {"no stop event", Behaviour::RunUntilStopped, {.failEvent = kToStop}, LS_ERROR_THREAD_TERMINATED,
          {"OpenEvent return NULL and this thread is active! try wait for a moment\n", active}, kTerminated},
         // An unreadable code counts as 0, not as still active, so nothing is terminated.
-        {Behaviour::RunUntilStopped, {.failEvent = kToStop, .exitCodeError = ERROR_INVALID_HANDLE},
+        {"no exit code", Behaviour::RunUntilStopped, {.failEvent = kToStop, .exitCodeError = ERROR_INVALID_HANDLE},
          LS_ERROR_THREAD_TERMINATED, {noCode, noCode}, 0},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         log.Clear();
+        g_lastThread.reset();
+        const HandleCount handles;
         Probe probe{c.behaviour};
         GenericThread thread(Work, &probe);
+        g_fault = c.fault;
         ASSERT_EQ(thread.StartThread(kWaitMs), LS_OK);
         if (c.behaviour == Behaviour::ReturnAtOnce) {
             ASSERT_EQ(EndedWith(g_lastThread), 0u);
         }
-        g_fault = c.fault;
         EXPECT_EQ(thread.StopThread(kShortStopMs), c.result);
         g_fault = {};
         EXPECT_EQ(thread.StopThread(kShortStopMs), LS_OK) << "stopped already";
@@ -186,57 +225,49 @@ TEST_F(GenericThreadTest, StopSignalsWaitsAndTerminatesAsALastResort) {
         // Lets go a worker that was neither stopped nor terminated.
         SetEvent(UniqueHandle(OpenEventA(EVENT_MODIFY_STATE, FALSE, NameOf(kToStop, probe.id).c_str())).get());
         EXPECT_EQ(EndedWith(g_lastThread), c.exitCode);
+        StartsLikeNew(thread, probe);
+        EXPECT_EQ(handles.Added(), 1) << "only the test's own handle on the last worker is left";
     }
 }
 
-// Each start failure, with the GenericThread and its parameter destroyed with their page right
-// after it. A worker still held then must, let go, neither run the procedure nor read the
-// object: either would fault on the released page.
-TEST_F(GenericThreadTest, EachStartFailureSaysWhyLeavesNothingOpenAndNeverRunsTheProcedureLate) {
+// Each start failure says why, leaves nothing open and no thread that could still touch the
+// parameter, and may be followed by a start that succeeds.
+TEST_F(GenericThreadTest, EachStartFailureSaysWhyAndLeavesNoThreadBehind) {
+    const std::string canNot = "GenericThread : StartTread(ERROR) can't start.";
     const std::string unknown = "GenericThread:StartThread(ERROR) waiting for thread returned unknown error.";
     const struct {
         Fault fault;
         std::string line;
         Behaviour behaviour = Behaviour::ReturnAtOnce;
+        int calls = 0;
     } cases[] = {
         {{.failEvent = kRunning}, "GenericThread:StartThread(ERROR) failed to create running event."},
         {{.failEvent = kFailRunning}, "GenericThread: StartThread(ERROR) failed to create failrunning event."},
         {{.failThread = true}, "GenericThread:StartThread(ERROR) failed to create thread."},
-        {{}, "GenericThread : StartTread(ERROR) can't start.", Behaviour::ReportFailure},
+        {{}, canNot, Behaviour::ReportFailure, 1},
+        {{.lateStarter = true}, canNot, Behaviour::ReportFailure, 1},
+        // A worker held until the start gave up never begins the procedure.
         {{.waitAnswer = WAIT_TIMEOUT}, "GenericThread:StartThread(ERROR) waiting for thread time out."},
-        {{.waitAnswer = WAIT_FAILED}, unknown},
         {{.waitAnswer = WAIT_IO_COMPLETION}, unknown},
+        // One that has begun it is stopped before the start returns.
+        {{.waitAnswer = WAIT_FAILED, .afterReport = true}, unknown, Behaviour::RunUntilStopped, 1},
     };
-    struct Doomed {
-        Probe probe;
-        GenericThread thread{Work, &probe};
-    };
-    static_assert(sizeof(Doomed) <= kPageBytes);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
         log.Clear();
         g_lastThread.reset();
         const HandleCount handles;
-        void* page = VirtualAlloc(nullptr, kPageBytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
-        ASSERT_NE(page, nullptr);
-        auto* doomed = new (page) Doomed{{c.behaviour}};
+        Probe probe{c.behaviour};
+        GenericThread thread(Work, &probe);
         g_fault = c.fault;
-        EXPECT_EQ(doomed->thread.StartThread(kWaitMs), LS_ERROR_FAILED);
+        EXPECT_EQ(thread.StartThread(kWaitMs), LS_ERROR_FAILED);
         g_fault = {};
         EXPECT_TRUE(log.WroteOnly(c.line));
-        EXPECT_EQ(doomed->probe.calls, c.behaviour == Behaviour::ReportFailure ? 1 : 0);
-        if (c.behaviour == Behaviour::ReportFailure) {
-            EXPECT_EQ(EndedWith(g_lastThread), 0u);  // after reporting, it ends by itself
-        }
+        EXPECT_EQ(probe.calls, c.calls);
+        EXPECT_TRUE(!g_lastThread || Ended(g_lastThread)) << "a thread outlived its failed start";
+        EXPECT_EQ(probe.sawStop, c.behaviour == Behaviour::RunUntilStopped) << "asked to stop, not terminated";
         EXPECT_EQ(handles.Added(), g_lastThread ? 1 : 0) << "only the test's own handle on a worker is left";
-        if (!g_lastThread) {
-            EXPECT_EQ(doomed->thread.StartThread(kWaitMs), LS_OK) << "a failed start may be retried";
-            EXPECT_EQ(doomed->thread.StopThread(kWaitMs), LS_OK);
-        }
-        doomed->~Doomed();
-        VirtualFree(page, 0, MEM_RELEASE);
-        ResumeThread(g_lastThread.get());
-        EXPECT_EQ(EndedWith(g_lastThread), 0u);
+        StartsLikeNew(thread, probe);
     }
     log.Clear();
     EXPECT_EQ(GenericThread(nullptr, nullptr).StartThread(kWaitMs), LS_ERROR_FAILED);
