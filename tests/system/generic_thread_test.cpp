@@ -157,9 +157,11 @@ TEST_F(GenericThreadTest, StartsAndStopsSayWhatWentWrongAndLeaveNothingBehind) {
         EXPECT_TRUE(probe.sawStop);
         EXPECT_EQ(handles.Added(), 1) << "only the test's own handle on the last worker is left";
     }
-    log.Clear();
-    EXPECT_EQ(GenericThread(nullptr, nullptr).StartThread(kWaitMs), LS_ERROR_FAILED);
-    EXPECT_TRUE(log.Lines().empty());
+    Probe first{Behaviour::RunUntilStopped}, second{Behaviour::RunUntilStopped};
+    GenericThread one(Work, &first), other(Work, &second);  // built back to back, yet numbered apart
+    ASSERT_EQ(one.StartThread(kWaitMs) + other.StartThread(kWaitMs), LS_OK);
+    EXPECT_EQ(second.calls, 1) << "the second start waited for its own thread";
+    EXPECT_NE(first.id, second.id);
 }
 
 }  // namespace
