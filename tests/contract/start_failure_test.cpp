@@ -22,7 +22,7 @@ constexpr const char* kSetDebugOutput = "?LsSetDebugOutput@@YAXPEAVIDebugLog@@@Z
 constexpr DWORD kLibraryWaitMs = 30000;  // for the thread's report, and for its end after a failed start
 constexpr DWORD kShortWaitMs = 100;      // what the test makes of it
 constexpr DWORD kTickWaitMs = 500;
-constexpr DWORD kSlowTickMs = 2000;  // so that the thread is between ticks when the start ends it
+constexpr DWORD kSlowTickMs = 3000;  // so that the thread is between ticks when the start ends it
 constexpr DWORD kLivingOnMs = 4000;  // a thread left behind would have run unloaded code by then
 
 bool g_waitFails = false;
