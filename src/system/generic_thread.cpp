@@ -18,6 +18,8 @@ constexpr const char* kRunningBase = "GenericThread_Running";
 constexpr const char* kFailRunningBase = "GenericThread_FailRunning";
 
 constexpr DWORD kStartWaitMs = 30000;
+// How long a thread whose start was given up may take to end; as long as its report could take.
+constexpr DWORD kAbandonedThreadWaitMs = kStartWaitMs;
 constexpr DWORD kDestructorStopWaitMs = 180000;
 constexpr DWORD kRunningReported = WAIT_OBJECT_0;
 constexpr DWORD kFailureReported = WAIT_OBJECT_0 + 1;
@@ -249,7 +251,7 @@ void GenericThread::EndAbandonedThread() {
         const UniqueHandle toStop(OpenNamedEvent(kToStopBase, m_id));
         if (toStop) SetEvent(toStop.get());
     }
-    if (WaitForSingleObject(m_hThread.get(), kStartWaitMs) != WAIT_OBJECT_0) Terminate();
+    if (WaitForSingleObject(m_hThread.get(), kAbandonedThreadWaitMs) != WAIT_OBJECT_0) Terminate();
 }
 
 // TerminateThread only asks; what the thread held goes with its block once it is gone.
