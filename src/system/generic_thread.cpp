@@ -73,13 +73,13 @@ HANDLE OpenOrCreateNamedEvent(const char* base, uint32_t id) {
 
 }  // namespace
 
-// Everything the new thread needs, shared with its controller, which keeps it until the thread
-// is known to have ended. The thread never reads the GenericThread object, and it takes the
+// Everything the new thread needs, shared with its controller: each holds a share, and the
+// block goes with the last. The thread never reads the GenericThread object, and it takes the
 // procedure only through Claim: whichever comes first, the thread's claim or the controller
 // giving up, decides once and for all whether the procedure runs.
 class ThreadLaunch {
 public:
-    // A handle that the thread and its controller may both come to close: the first takes it.
+    // A handle that the thread and the block's end may both come to close: the first takes it.
     class Slot {
     public:
         HANDLE Keep(HANDLE handle) { return m_handle = handle; }
@@ -97,12 +97,21 @@ public:
     // False when the thread has claimed the procedure already.
     bool Abandon() { return Settle(State::Abandoned); }
 
+    // The thread gives up its share as it ends. One that never began, or was terminated, cannot:
+    // its controller gives it up for it once the thread is surely gone. Whichever comes first.
+    void ReleaseThreadShare() {
+        if (!m_threadShareReleased.exchange(true)) ReleaseShare();
+    }
+    void ReleaseShare() {
+        if (--m_shares == 0) delete this;
+    }
+
     const GenericThreadProc procedure;
     void* const parameter;
     const uint32_t id;
     // The thread's own handles of its events. It closes them as it ends; a terminated thread
     // cannot, and its events, still signalled, would meet the next start of this instance
-    // number. They are closed with this block instead.
+    // number. They are closed with the block instead.
     Slot toStop, running, failRunning;
     // The report the procedure left, taken before the thread resets the events, for a start
     // whose wait begins only after the thread has ended.
@@ -112,10 +121,14 @@ private:
     enum class State { Pending, Claimed, Abandoned };
     bool Settle(State outcome) {
         State expected = State::Pending;
-        return state.compare_exchange_strong(expected, outcome);
+        return m_state.compare_exchange_strong(expected, outcome);
     }
-    std::atomic<State> state{State::Pending};
+    std::atomic<State> m_state{State::Pending};
+    std::atomic<int> m_shares{2};  // the controller's and the thread's
+    std::atomic<bool> m_threadShareReleased{false};
 };
+
+void ControllerShare::operator()(ThreadLaunch* launch) const { launch->ReleaseShare(); }
 
 namespace {
 
@@ -141,6 +154,7 @@ unsigned __stdcall ThreadEntry(void* argument) {
     launch.running.Close();
     launch.failRunning.Close();
     launch.toStop.Close();
+    launch.ReleaseThreadShare();  // the block may go with it: nothing of it is read after
     return kThreadExitCode;
 }
 
@@ -180,10 +194,13 @@ int GenericThread::StartThread(DWORD /*timeout: the wait is always kStartWaitMs*
     m_hFailRunning.reset(CreateNamedEvent(kFailRunningBase, m_id));
     if (!m_hFailRunning) return FailStart("GenericThread: StartThread(ERROR) failed to create failrunning event.");
 
-    m_launch = std::make_unique<ThreadLaunch>(m_pfnThreadProc, m_pParam, m_id);
+    m_launch.reset(new ThreadLaunch(m_pfnThreadProc, m_pParam, m_id));
     m_hThread.reset(reinterpret_cast<HANDLE>(
         _beginthreadex(nullptr, kDefaultStackSize, ThreadEntry, m_launch.get(), CREATE_SUSPENDED, nullptr)));
-    if (!m_hThread) return FailStart("GenericThread:StartThread(ERROR) failed to create thread.");
+    if (!m_hThread) {
+        m_launch->ReleaseThreadShare();  // no thread will
+        return FailStart("GenericThread:StartThread(ERROR) failed to create thread.");
+    }
     SetThreadPriority(m_hThread.get(), THREAD_PRIORITY_NORMAL);
     ResumeThread(m_hThread.get());
 
@@ -254,15 +271,14 @@ void GenericThread::EndAbandonedThread() {
     if (WaitForSingleObject(m_hThread.get(), kAbandonedThreadWaitMs) != WAIT_OBJECT_0) Terminate();
 }
 
-// TerminateThread only asks; what the thread held goes with its block once it is gone.
+// TerminateThread only asks. Once the thread is surely gone, its share goes, and what it held
+// goes with the block; if that cannot be known, the block is left to it.
 void GenericThread::Terminate() {
     TerminateThread(m_hThread.get(), kTerminatedExitCode);
-    WaitForSingleObject(m_hThread.get(), kTerminationWaitMs);
+    if (WaitForSingleObject(m_hThread.get(), kTerminationWaitMs) == WAIT_OBJECT_0) m_launch->ReleaseThreadShare();
 }
 
 void GenericThread::CloseHandles() {
-    // A thread that may still run keeps its block: given up rather than freed under it.
-    if (m_hThread && WaitForSingleObject(m_hThread.get(), 0) != WAIT_OBJECT_0) static_cast<void>(m_launch.release());
     m_launch.reset();
     m_hThread.reset();
     m_hRunning.reset();

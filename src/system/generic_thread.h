@@ -22,6 +22,10 @@ struct GenericThreadContext {
 using GenericThreadProc = void (*)(GenericThreadContext* context, void* parameter);
 
 class ThreadLaunch;  // what a started thread shares with its controller
+// Gives up the controller's share of a launch block.
+struct ControllerShare {
+    void operator()(ThreadLaunch* launch) const;
+};
 
 // Controlled from one thread. Not started, every handle is null; a failed start leaves it so,
 // and it may be started again.
@@ -54,5 +58,5 @@ private:
     UniqueHandle m_hRunning;
     UniqueHandle m_hFailRunning;
     bool m_started;
-    std::unique_ptr<ThreadLaunch> m_launch;  // kept until the thread is known to have ended
+    std::unique_ptr<ThreadLaunch, ControllerShare> m_launch;
 };
