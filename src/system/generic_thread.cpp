@@ -28,6 +28,7 @@ constexpr DWORD kReportCount = 2;
 constexpr DWORD kNoReport = WAIT_TIMEOUT;
 // How long a terminated thread is given to be gone before what it held is released.
 constexpr DWORD kTerminationWaitMs = 5000;
+constexpr DWORD kThreadPollMs = 10;
 constexpr unsigned kThreadExitCode = 0;
 constexpr DWORD kTerminatedExitCode = 0xFFFFFFFF;
 constexpr unsigned kDefaultStackSize = 0;
@@ -169,6 +170,20 @@ const char* StartFailureLine(DWORD waited) {
     }
 }
 
+// WaitForSingleObject on a thread; should the wait itself fail, the thread's exit code is looked
+// at until it ends or the time is up, since a thread thought gone may still run code that the
+// host unloads next.
+DWORD WaitForThreadEnd(HANDLE thread, DWORD timeout) {
+    const DWORD waited = WaitForSingleObject(thread, timeout);
+    if (waited != WAIT_FAILED) return waited;
+    for (DWORD slept = 0;; slept += kThreadPollMs) {
+        DWORD code = 0;
+        if (GetExitCodeThread(thread, &code) && code != STILL_ACTIVE) return WAIT_OBJECT_0;
+        if (slept >= timeout) return WAIT_TIMEOUT;
+        Sleep(kThreadPollMs);
+    }
+}
+
 // 0 when the code cannot be read, after saying why.
 DWORD ReadExitCode(HANDLE thread) {
     DWORD code = 0;
@@ -224,7 +239,7 @@ int GenericThread::StopThread(DWORD timeout) {
     else if (ReadExitCode(m_hThread.get()) == STILL_ACTIVE)
         WriteDebugLine("OpenEvent return NULL and this thread is active! try wait for a moment");
 
-    if (WaitForSingleObject(m_hThread.get(), timeout) == WAIT_TIMEOUT) {
+    if (WaitForThreadEnd(m_hThread.get(), timeout) == WAIT_TIMEOUT) {
         result = LS_ERROR_THREAD_TERMINATED;
         if (ReadExitCode(m_hThread.get()) == STILL_ACTIVE) {
             WriteDebugLine("This thread is active! It will be terminated!");
@@ -268,14 +283,14 @@ void GenericThread::EndAbandonedThread() {
         const UniqueHandle toStop(OpenNamedEvent(kToStopBase, m_id));
         if (toStop) SetEvent(toStop.get());
     }
-    if (WaitForSingleObject(m_hThread.get(), kAbandonedThreadWaitMs) != WAIT_OBJECT_0) Terminate();
+    if (WaitForThreadEnd(m_hThread.get(), kAbandonedThreadWaitMs) != WAIT_OBJECT_0) Terminate();
 }
 
 // TerminateThread only asks. Once the thread is surely gone, its share goes, and what it held
 // goes with the block; if that cannot be known, the block is left to it.
 void GenericThread::Terminate() {
     TerminateThread(m_hThread.get(), kTerminatedExitCode);
-    if (WaitForSingleObject(m_hThread.get(), kTerminationWaitMs) == WAIT_OBJECT_0) m_launch->ReleaseThreadShare();
+    if (WaitForThreadEnd(m_hThread.get(), kTerminationWaitMs) == WAIT_OBJECT_0) m_launch->ReleaseThreadShare();
 }
 
 void GenericThread::CloseHandles() {
