@@ -255,14 +255,14 @@ int GenericThread::StopThread(DWORD timeout) {
 // begins; so the thread's end ends the wait too, and the report it saw counts. A thread that
 // ended without one still gets the whole wait.
 DWORD GenericThread::WaitForReport() const {
-    const ULONGLONG begun = GetTickCount64();
+    const DWORD begun = GetTickCount();  // differences stay right across its wrap-around
     const HANDLE awaited[] = {m_hRunning.get(), m_hFailRunning.get(), m_hThread.get()};
     const DWORD waited =
         WaitForMultipleObjectsEx(static_cast<DWORD>(std::size(awaited)), awaited, FALSE, kStartWaitMs, TRUE);
     if (waited != kThreadEnded) return waited;
     const DWORD seen = m_launch->report;
     if (seen == kRunningReported || seen == kFailureReported) return seen;
-    const auto elapsed = static_cast<DWORD>(std::min<ULONGLONG>(GetTickCount64() - begun, kStartWaitMs));
+    const DWORD elapsed = std::min(GetTickCount() - begun, kStartWaitMs);
     return WaitForMultipleObjectsEx(kReportCount, awaited, FALSE, kStartWaitMs - elapsed, TRUE);
 }
 
