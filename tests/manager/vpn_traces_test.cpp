@@ -44,11 +44,8 @@ TEST(VpnThroughTheManager, PacingOfEachKindAndTheJuniperAdapter) {
     RegistryScenario registry({kCiscoKey, kCheckpointKey, kAventailKey, kJuniperKey32BitView, "SOFTWARE\\Juniper networks"});
     CLinkSetManager manager(CLinkSetManager::Start::WithoutMaintenanceThread);
     ASSERT_EQ(manager.OpenVPNDetector(1), LS_OK);
-    const auto Status = [&](EPLUGINTYPE kind) {
-        uint32_t status = 2;
-        EXPECT_EQ(manager.CheckVPNStatus(kind, &status), LS_OK);
-        return status;
-    };
+    // A failing query leaves 2, which no row expects.
+    const auto Status = [&](EPLUGINTYPE kind) { uint32_t status = 2; manager.CheckVPNStatus(kind, &status); return status; };
     // Every trace is up for the third update only: the answers after each show which updates worked.
     registry.CreateKey(kJuniperKey32BitView);
     std::string seen;

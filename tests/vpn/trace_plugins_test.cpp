@@ -4,6 +4,7 @@
 #include <sddl.h>
 
 #include <memory>
+#include <tuple>
 
 #include "child_process.h"
 #include "named_process.h"
@@ -14,11 +15,11 @@
 
 namespace {
 
-// A row's value: no key at all, REG_DWORD, the same four bytes as REG_BINARY, eight bytes.
-enum Stored { kNoKey, kDword, kBinary4, kBinary8 };
+// A row's value: no key at all, REG_DWORD, the same four bytes as REG_BINARY, eight bytes typed REG_DWORD.
+enum Stored { kNoKey, kDword, kBinary4, kDword8 };
 void Store(RegistryScenario& registry, const char* key, const char* name, Stored stored, DWORD value) {
     const DWORD bytes[] = {value, 0};
-    if (stored != kNoKey) registry.SetValue(key, name, stored == kDword ? REG_DWORD : REG_BINARY, bytes, stored == kBinary8 ? 8 : 4);
+    if (stored != kNoKey) registry.SetValue(key, name, stored == kBinary4 ? REG_BINARY : REG_DWORD, bytes, stored == kDword8 ? 8 : 4);
 }
 
 // Wine honours a key's security descriptor: this one grants KEY_READ and DELETE, not KEY_ALL_ACCESS.
@@ -45,23 +46,21 @@ const Row kRows[] = {
     {"no key, service, no process", kNoKey, 0, true, kNone, false, kRegTraceAbsent, 0, 1, 0},
     {"REG_DWORD 0", kDword, 0, true, kNone, false, kRegTraceFound, 0, 0, 0},
     {"1 as REG_BINARY, no service: the four bytes still land", kBinary4, 1, false, kNone, false, kRegTraceFound, 0, 0, 1},
-    {"8-byte value beginning with 1", kBinary8, 1, true, kNone, false, kRegTraceFound, 0, 0, 0},
+    {"8-byte value beginning with 1", kDword8, 1, true, kNone, false, kRegTraceFound, 0, 0, 0},
     {"no key, no service, both processes", kNoKey, 0, false, kBoth, false, kRegTraceAbsent, 0, 0, 0},
     {"REG_DWORD 1, Check Point's key refusing KEY_ALL_ACCESS", kDword, 1, true, kBoth, true, kRegTraceAbsent, 1, 1, 1},
 };
 
 TEST(RegistryAndProcessTraces, AnswersOfCisco3000CheckpointAndAventail) {
     const char* const names[] = {"ngvpnmgr.exe", "ngmonitor.exe"};
-    std::unique_ptr<NamedProcess> processes[2];
+    std::vector<std::unique_ptr<NamedProcess>> processes;
     CCisco3000VPNPlugIn cisco;
     CCheckpointVPNPlugIn checkpoint;
     CAventailVPNPlugIn aventail;
     for (const Row& c : kRows) {
         SCOPED_TRACE(c.name);
-        for (int i = 0; i < 2; ++i) {
-            if (!(c.running & 1 << i)) processes[i].reset();
-            else if (!processes[i]) processes[i] = std::make_unique<NamedProcess>(names[i]);
-        }
+        processes.clear();
+        for (int i = 0; i < 2; ++i) if (c.running & 1 << i) processes.push_back(std::make_unique<NamedProcess>(names[i]));
         RegistryScenario registry({kCiscoKey, kCheckpointKey, kAventailKey, kAventailServiceKey});
         Store(registry, kCiscoKey, "TunnelEstablished", c.stored, c.value);
         Store(registry, kCheckpointKey, "ClientConnected", c.stored, c.value);
@@ -72,9 +71,8 @@ TEST(RegistryAndProcessTraces, AnswersOfCisco3000CheckpointAndAventail) {
         // Cisco 3000 works on its 1st, 3rd ... call, Aventail on one in two wherever the class's count stands.
         checkpoint.Update();
         for (IVPNPlugIn* plugIn : std::initializer_list<IVPNPlugIn*>{&cisco, &aventail, &cisco, &aventail}) plugIn->Update();
-        EXPECT_EQ(checkpoint.IsConnected(), c.checkpoint);
-        EXPECT_EQ(cisco.IsConnected(), c.cisco);
-        EXPECT_EQ(aventail.IsConnected(), c.aventail);
+        EXPECT_EQ(std::tuple(checkpoint.IsConnected(), cisco.IsConnected(), aventail.IsConnected()),
+                  std::tuple(c.checkpoint, c.cisco, c.aventail)) << "Check Point, Cisco 3000, Aventail";
     }
     // Taking turns on the class's one count, one object gets both working calls, the other none.
     CAventailVPNPlugIn first, second;
