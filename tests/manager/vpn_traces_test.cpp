@@ -35,7 +35,7 @@ const JuniperCase kJuniperCases[] = {
 TEST(VpnThroughTheManager, PacingOfEachKindAndTheJuniperAdapter) {
     if (ChildArgument().empty()) {
         ChildOptions options;
-        options.dllOverrides = {{"iphlpapi", "native,builtin"}};
+        options.dllOverrides = {{"iphlpapi", "native,builtin"}, {"rasapi32", "native,builtin"}};
         const ChildRun run = RunChild("VpnThroughTheManager.*", options);
         EXPECT_TRUE(ChildPassed(run)) << run.output;
         return;
@@ -52,7 +52,7 @@ TEST(VpnThroughTheManager, PacingOfEachKindAndTheJuniperAdapter) {
     for (bool up : {false, false, true, false, false, false}) {
         SetTunnelValues(registry, up, up, up);
         scope.SetIpHelper(AdaptersWith(kTunnelAdapter, up));
-        ManagerProbe(manager).AdapterPass();  // the adapter pass, then the detector's update
+        ManagerProbe(manager).Tick(1);  // an adapter tick: the adapter pass, then the detector's update
         seen += ' ';
         for (EPLUGINTYPE kind : {PLUGIN_CHECKPOINT, PLUGIN_CISCO3000, PLUGIN_AVENTAIL, PLUGIN_JUNIPERSSL, PLUGIN_ALCATEL})
             seen += std::to_string(Status(kind));
@@ -66,7 +66,7 @@ TEST(VpnThroughTheManager, PacingOfEachKindAndTheJuniperAdapter) {
         RegDeleteTreeA(HKEY_LOCAL_MACHINE, kJuniperKey32BitView);
         registry.CreateKey(c.key);
         scope.SetIpHelper(c.ipHelper);
-        for (int update = 0; update < 3; ++update) ManagerProbe(manager).AdapterPass();  // one in three works
+        for (int update = 0; update < 3; ++update) ManagerProbe(manager).Tick(1);  // one update in three works
         EXPECT_EQ(Status(PLUGIN_JUNIPERSSL), c.want);
     }
 }
