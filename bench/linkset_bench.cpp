@@ -26,7 +26,7 @@
 #include "system/handles.h"
 #include "system/system_facts.h"
 #include "vpn/vpn_detector.h"
-#include "vpn_traces.h"
+#include "../tests/vpn/vpn_traces.h"
 
 namespace {
 

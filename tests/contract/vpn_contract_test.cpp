@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "test_threads.h"
-#include "vpn_traces.h"
+#include "../vpn/vpn_traces.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include "child_process.h"
 #include "machine.h"
 #include "manager_harness.h"
-#include "vpn_traces.h"
+#include "../vpn/vpn_traces.h"
 
 namespace {
 
