@@ -10,8 +10,8 @@
 inline constexpr int32_t kRegTraceFound = 0;
 inline constexpr int32_t kRegTraceAbsent = -1;
 
-// kRegTraceFound when subKey opens with KEY_ALL_ACCESS. A key that exists but refuses that
-// access counts as absent: the clients' own installers leave their keys fully open.
+// kRegTraceFound when subKey opens with KEY_ALL_ACCESS; a key that exists but refuses that
+// access counts as absent, as a missing one does.
 int32_t RegKeyExists(HKEY root, const char* subKey);
 
 // kRegTraceFound only for a REG_DWORD value read into *value. Anything else is absent: no key,

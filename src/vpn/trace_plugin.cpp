@@ -1,8 +1,8 @@
+#include "vpn/trace_plugins.h"
+
 #include <algorithm>
 #include <atomic>
 #include <iterator>
-
-#include "vpn/trace_plugins.h"
 
 namespace {
 
