@@ -2,19 +2,18 @@
 
 #include <algorithm>
 
+#include "vpn/client_plugins.h"
 #include "vpn/trace_plugins.h"
 #include "vpn/vpn_config.h"
 
 namespace {
 
-// A kind's line gets its factory, MakePlugIn<class>, when the class is written; until then the
-// kind is skipped like a kind the library does not know.
 constexpr PlugInClass kBuiltInPlugIns[] = {
     {PLUGIN_CISCO3000, &MakePlugIn<CCisco3000VPNPlugIn>},
-    {PLUGIN_NETSCREEN, nullptr},   // CNetScreenVPNPlugIn
+    {PLUGIN_NETSCREEN, &MakePlugIn<CNetScreenVPNPlugIn>},
     {PLUGIN_CHECKPOINT, &MakePlugIn<CCheckpointVPNPlugIn>},
-    {PLUGIN_SAFENET, nullptr},     // CSafeNetVPNPlugIn
-    {PLUGIN_RAS, nullptr},         // CRasVpnPlugIn, given the manager
+    {PLUGIN_SAFENET, &MakePlugIn<CSafeNetVPNPlugIn>},
+    {PLUGIN_RAS, &MakePlugIn<CRasVpnPlugIn>},  // given the manager
     {PLUGIN_AVENTAIL, &MakePlugIn<CAventailVPNPlugIn>},
     {PLUGIN_ALCATEL, &MakePlugIn<CAlcatelVPNPlugIn>},
     {PLUGIN_JUNIPERSSL, &MakePlugIn<CJuniperSslVPNPlugIn>},  // given the manager
