@@ -39,6 +39,12 @@ public:
             throw std::runtime_error("the service did not start");
     }
     DWORD State() const { return StateOf(m_service.get()); }  // SERVICE_STOPPED, SERVICE_RUNNING, ...
+    // What the configuration stores as the program (and load-order group); a running service runs on.
+    void SetProgramPath(const std::string& path, const std::string& loadOrderGroup = "") {
+        if (!ChangeServiceConfigA(m_service.get(), SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, path.c_str(),
+                                  loadOrderGroup.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr))
+            throw std::runtime_error("cannot reconfigure the service");
+    }
 
     // Makes sure no service of that name is left: stopped (one still starting takes the request
     // too), deleted, and gone from the service manager before this returns.
