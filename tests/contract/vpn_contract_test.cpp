@@ -6,6 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "child_process.h"
+#include "client_library_double.h"
+#include "resource_counts.h"
+#include "system/handles.h"
 #include "test_threads.h"
 #include "../vpn/vpn_traces.h"
 
@@ -60,6 +64,71 @@ TEST(VpnContract, HostThreadsWhileTracesChangeThenEveryFormOfTheQueries) {
     }
     EXPECT_EQ(states, "0/1 0/1 0/1 0/0 0/0 0/1 ");
     LsDeleteLinkSetManager(manager);
+}
+
+// What the debugger is told: OutputDebugStringA raises DBG_PRINTEXCEPTION_C with the text, which
+// a vectored handler sees before the system's own handler takes it.
+std::string g_debuggerText;
+LONG CALLBACK HearDebugger(EXCEPTION_POINTERS* exception) {
+    const EXCEPTION_RECORD& record = *exception->ExceptionRecord;
+    if (record.ExceptionCode == DBG_PRINTEXCEPTION_C) g_debuggerText += reinterpret_cast<const char*>(record.ExceptionInformation[1]);
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+
+// NetScreen's event library in the system directory and the logoff event set: the first update
+// registers, and an event the library raises reaches the NetScreen and SafeNet kinds. Unloading
+// the DLL (a copy: Wine keeps what the executable imports) unregisters, then frees the library.
+TEST(VpnContract, EveryKindAnswersThenUnloadingLetsTheEventLibraryGo) {
+    const std::string copy = ThisExecutableFolder() + "\\LinkSetVpnUnload.dll";
+    if (ChildArgument().empty()) {
+        ASSERT_TRUE(CopyFileA((ThisExecutableFolder() + "\\LinkSet.dll").c_str(), copy.c_str(), FALSE));
+        ChildOptions options;
+        options.systemDouble = WinePath(CMONDLL_DOUBLE);
+        const ChildRun run = RunChild("VpnContract.EveryKind*", options);
+        DeleteFileA(copy.c_str());
+        EXPECT_TRUE(ChildPassed(run)) << run.output;
+        return;
+    }
+    const UniqueHandle logoff(CreateEventA(nullptr, TRUE, TRUE, "crypt32LogoffEvent"));
+    AddVectoredExceptionHandler(1, &HearDebugger);
+    const HMODULE dll = LoadLibraryA(copy.c_str());
+    ILinkSetManager* manager = ResolveEntryPoint<ILinkSetManager* (*)()>(dll, "?LsCreateLinkSetManager@@YAPEAVILinkSetManager@@XZ")();
+    ASSERT_EQ(manager->OpenVPNDetector(1), LS_OK);
+    const auto waitFor = [](auto done) { for (DWORD waited = 0; waited < kBoundMs && !done(); waited += kFlipMs) Sleep(kFlipMs); };
+    const auto status = [&](int kind) {
+        uint32_t status = 2;
+        const int32_t result = manager->CheckVPNStatus(static_cast<EPLUGINTYPE>(kind), &status);
+        return std::to_string(result) + "/" + std::to_string(status) + " ";
+    };
+    waitFor([] { return EnvironmentText(kCmonCalls).find("register") != std::string::npos; });
+    ResolveEntryPoint<RaiseIkeEventFunction>(GetModuleHandleA("cmondll.dll"), "RaiseIkeEvent")(1);
+    waitFor([&] { return status(PLUGIN_SAFENET) == "0/1 "; });  // the next update
+    std::string states;
+    for (int kind = PLUGIN_CISCO3000; kind <= PLUGIN_ALL; ++kind) states += status(kind);
+    EXPECT_EQ(states, "0/0 0/1 0/0 0/1 0/0 0/0 0/0 0/0 0/1 ");
+    ResolveEntryPoint<void (*)(ILinkSetManager*)>(dll, "?LsDeleteLinkSetManager@@YAXPEAVILinkSetManager@@@Z")(manager);
+    EXPECT_EQ(TakeCalls(kCmonCalls), "load version register 3 * ");
+    FreeLibrary(dll);
+    EXPECT_EQ(TakeCalls(kCmonCalls), "unregister 31 * free ");
+    EXPECT_EQ(g_debuggerText, "cmondll.dll is freed and destroyed\n");
+    EXPECT_FALSE(IsModuleLoaded("cmondll.dll"));
+}
+
+// Detection opened in each of a thousand managers: the plug-ins of every kind, and the process's
+// NetScreen detector built by the first of them, leave nothing behind.
+TEST(VpnContract, ThousandManagersWithDetectionOpenLeaveNoHandleAndNoMemory) {
+    constexpr int kWarmUp = 20, kCycles = 1000;
+    const auto cycle = [] {
+        ILinkSetManager* manager = LsCreateLinkSetManager();
+        EXPECT_EQ(manager->OpenVPNDetector(1), LS_OK);
+        LsDeleteLinkSetManager(manager);
+    };
+    for (int i = 0; i < kWarmUp; ++i) cycle();
+    const HandleCount handles;
+    const unsigned long long heapBefore = HeapBytesInUse();
+    for (int i = 0; i < kCycles; ++i) cycle();
+    EXPECT_EQ(handles.Added(), 0);
+    EXPECT_EQ(static_cast<long long>(HeapBytesInUse() - heapBefore), 0);
 }
 
 }  // namespace

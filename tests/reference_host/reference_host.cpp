@@ -138,7 +138,8 @@ void CheckManager() {
 }
 
 // Check Point's tunnel value written by the host (its parent goes first: the library's tests
-// leave it volatile, and then it takes no lasting child), then slots 5, 7 and 8 by the MSVC ABI.
+// leave it volatile, and then it takes no lasting child), then slots 5, 7 and 8 by the MSVC ABI,
+// for every kind.
 void CheckVpn() {
     void* const localMachine = reinterpret_cast<void*>(static_cast<long long>(static_cast<int>(0x80000002)));
     const unsigned long kDword = 4, kUp = 1;
@@ -154,6 +155,13 @@ void CheckVpn() {
     Check(needed == 1 && tooSmall && manager->GetVPNDetectionResult(types, sizeof types, &count, &needed) == LS_OK &&
               count == 1 && types[0] == PLUGIN_CHECKPOINT && manager->CheckVPNStatus(PLUGIN_ALL, &all) == LS_OK && all == 1,
           "GetVPNDetectionResult with no buffer, too small a count and room, and CheckVPNStatus, see Check Point's tunnel");
+    bool everyKind = true;
+    for (int kind = PLUGIN_CISCO3000; kind < PLUGIN_ALL; ++kind) {
+        unsigned status = 2;
+        everyKind = everyKind && manager->CheckVPNStatus(static_cast<EPLUGINTYPE>(kind), &status) == LS_OK &&
+                    status == (kind == PLUGIN_CHECKPOINT ? 1u : 0u);
+    }
+    Check(everyKind, "CheckVPNStatus answers for each of the eight kinds, Check Point's tunnel alone up");
     LsDeleteLinkSetManager(manager);
     RegDeleteTreeA(localMachine, "SOFTWARE\\CheckPoint");
 }
