@@ -1,8 +1,9 @@
 // Benchmarks of the manager: host query latency against a plain copy of the same bytes, the
-// cost of an adapter pass against the bare IP Helper calls it makes, and the CPU an idle
-// manager uses between passes.
+// cost of an adapter pass against the bare IP Helper calls it makes, the CPU an idle manager
+// uses between passes, and a VPN detector's update against the bare registry reads, process
+// lookups and port copy its plug-ins make.
 //
-//   linkset_bench queries | discovery | idle [seconds]
+//   linkset_bench queries | discovery | idle [seconds] | vpn
 //
 // The discovery benchmark needs the scenario IP Helper double beside the executable and
 // WINEDLLOVERRIDES=iphlpapi=n,b (bench/run-bench.sh arranges both).
@@ -15,13 +16,18 @@
 #include <string>
 #include <vector>
 
+#include <tlhelp32.h>
 #include <linkset/linkset.hpp>
 
 #include "machine.h"
 #include "manager/adapter_discovery.h"
 #include "manager_harness.h"
+#include "named_process.h"
 #include "sources/ip_helper.h"
+#include "system/handles.h"
 #include "system/system_facts.h"
+#include "vpn/vpn_detector.h"
+#include "../tests/vpn/vpn_traces.h"
 
 namespace {
 
@@ -179,6 +185,85 @@ void BenchIdle(int seconds) {
                 wall, 100 * cpu / wall, seconds * 2, seconds / 5);
 }
 
+// The registry read of a value as bare system calls: open, query, close. True when it was read.
+bool BareRead(const char* path, const char* name) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    DWORD value = 0, type = 0, size = sizeof value;
+    const bool read = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) == ERROR_SUCCESS;
+    RegCloseKey(key);
+    return read;
+}
+
+bool BareKeyOpens(const char* path) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return false;
+    RegCloseKey(key);
+    return true;
+}
+
+// One walk of the process list as bare tool-help calls.
+bool BareProcessRuns(const char* name) {
+    const UniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot.get(), &entry); more; more = Process32Next(snapshot.get(), &entry))
+        if (_stricmp(entry.szExeFile, name) == 0) return true;
+    return false;
+}
+
+// What six detector updates make the five plug-ins do, as bare calls: six works of Check Point's,
+// three of Cisco 3000's and Aventail's, two of Juniper's (six is the least count every pacing
+// divides).
+constexpr int kUpdatesPerRound = 6;
+void BareTraceReads(ILinkSetManager& manager, std::vector<PORT_INFO>& ports) {
+    for (int update = 0; update < kUpdatesPerRound; ++update) {
+        BareRead(kCheckpointKey, "ClientConnected");
+        if (update % 2 == 0) {
+            BareRead(kCiscoKey, "TunnelEstablished");
+            if (!BareRead(kAventailKey, "State") && BareKeyOpens(kAventailServiceKey) && BareProcessRuns("ngvpnmgr.exe"))
+                BareProcessRuns("ngmonitor.exe");
+        }
+        uint32_t copied = 0, total = 0;
+        if (update % 3 == 2 && BareKeyOpens(kJuniperKey32BitView))
+            manager.GetPorts(ports.data(), static_cast<uint32_t>(ports.size() * sizeof(PORT_INFO)), &copied, &total, PORT_FILTER_ALL);
+    }
+}
+
+void BenchVpn() {
+    CLinkSetManager manager(CLinkSetManager::Start::WithoutMaintenanceThread);
+    std::vector<PORT_INFO> ports;
+    for (int i = 0; i < 4; ++i) ports.push_back(TypicalPort(i));
+    std::strcpy(ports.back().Description, "Juniper Network Connect Virtual Adapter");
+    ManagerProbe(manager).SetPorts(ports);
+    CVPNDetector detector(&manager);
+    CVPNConfig config;
+    for (EPLUGINTYPE kind : {PLUGIN_CISCO3000, PLUGIN_CHECKPOINT, PLUGIN_AVENTAIL, PLUGIN_ALCATEL, PLUGIN_JUNIPERSSL})
+        config.EnablePlugIn(kind, true);
+    detector.SetConfig(&config);
+    std::vector<PORT_INFO> buffer(16);
+    std::printf("| traces | one detector update | bare calls it makes | ratio |\n|---|---:|---:|---:|\n");
+    const char* const rows[] = {"absent", "values, service key and Juniper's key and adapter",
+                                "Aventail without State: service key and both processes"};
+    for (int row = 0; row < 3; ++row) {
+        RegistryScenario registry({kCiscoKey, kCheckpointKey, kAventailKey, kAventailServiceKey, kJuniperKey32BitView});
+        std::vector<std::unique_ptr<NamedProcess>> processes;
+        if (row > 0) {
+            registry.CreateKey(kAventailServiceKey);
+            registry.CreateKey(kJuniperKey32BitView);
+        }
+        if (row == 1) SetTunnelValues(registry, 1, 1, 1);
+        if (row == 2) {
+            for (const char* name : {"ngvpnmgr.exe", "ngmonitor.exe"}) processes.push_back(std::make_unique<NamedProcess>(name));
+        }
+        const double update = MicrosecondsPerCall(200, [&] {
+            for (int i = 0; i < kUpdatesPerRound; ++i) detector.Update();
+        }) / kUpdatesPerRound;
+        const double bare = MicrosecondsPerCall(200, [&] { BareTraceReads(manager, buffer); }) / kUpdatesPerRound;
+        std::printf("| %s | %.1f µs | %.1f µs | %.2f |\n", rows[row], update, bare, update / bare);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -186,8 +271,9 @@ int main(int argc, char** argv) {
     if (what == "queries") BenchQueries();
     else if (what == "discovery") BenchDiscovery();
     else if (what == "idle") BenchIdle(argc > 2 ? std::max(1, std::atoi(argv[2])) : 20);
+    else if (what == "vpn") BenchVpn();
     else {
-        std::fprintf(stderr, "usage: linkset_bench queries | discovery | idle [seconds]\n");
+        std::fprintf(stderr, "usage: linkset_bench queries | discovery | idle [seconds] | vpn\n");
         return 2;
     }
     return 0;

@@ -17,5 +17,6 @@ for v in win7 winxp; do
     echo "## Adapter pass ($v)"; run discovery; echo
 done
 version win7
+echo "## VPN detector update"; run vpn; echo
 echo "## Idle"; run idle 20
 "$root/scripts/wine-run.sh" "$prefix" --stop

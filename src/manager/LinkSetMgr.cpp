@@ -128,7 +128,10 @@ void CLinkSetManager::Shutdown() {
 }
 
 void CLinkSetManager::MaintenanceThreadProc(GenericThreadContext* context, void* manager) {
-    if (context->hRunning != nullptr) SetEvent(context->hRunning);
+    // A start that never hears the thread runs fails, and the manager goes with it: a thread
+    // that cannot say so has nothing to tick for, and ends at once rather than wait to be
+    // terminated.
+    if (context->hRunning != nullptr && !SetEvent(context->hRunning)) return;
     try {
         static_cast<CLinkSetManager*>(manager)->RunTicks(*context);
     } catch (CQndException* exception) {

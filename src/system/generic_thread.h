@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
 
 #include "system/handles.h"
 
@@ -20,6 +21,12 @@ struct GenericThreadContext {
 // hToStop is signalled.
 using GenericThreadProc = void (*)(GenericThreadContext* context, void* parameter);
 
+class ThreadLaunch;  // what a started thread shares with its controller
+// Gives up the controller's share of a launch block.
+struct ControllerShare {
+    void operator()(ThreadLaunch* launch) const;
+};
+
 // Controlled from one thread. Not started, every handle is null; a failed start leaves it so,
 // and it may be started again.
 class GenericThread {
@@ -30,8 +37,9 @@ public:
     GenericThread& operator=(const GenericThread&) = delete;
 
     // 0 once the procedure reported running, -1 otherwise; waits at most 30000 ms whatever
-    // `timeout` says. A thread that has not begun its procedure when the wait gives up never
-    // begins it, so a caller may destroy the parameter after a failed start.
+    // `timeout` says. A failed start leaves no thread behind: one that has not begun the
+    // procedure never begins it, one that has is stopped, so a caller may destroy the parameter
+    // (and the library be unloaded) as soon as it returns.
     int StartThread(DWORD timeout);
     // 0, or -9 when the thread had to be terminated after `timeout` ms.
     int StopThread(DWORD timeout);
@@ -39,6 +47,8 @@ public:
 private:
     DWORD WaitForReport() const;
     int FailStart(const char* line);
+    void EndAbandonedThread();
+    void Terminate();
     void CloseHandles();
 
     GenericThreadProc m_pfnThreadProc;
@@ -48,4 +58,5 @@ private:
     UniqueHandle m_hRunning;
     UniqueHandle m_hFailRunning;
     bool m_started;
+    std::unique_ptr<ThreadLaunch, ControllerShare> m_launch;
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "vpn/trace_plugins.h"
 #include "vpn/vpn_config.h"
 
 namespace {
@@ -9,14 +10,14 @@ namespace {
 // A kind's line gets its factory, MakePlugIn<class>, when the class is written; until then the
 // kind is skipped like a kind the library does not know.
 constexpr PlugInClass kBuiltInPlugIns[] = {
-    {PLUGIN_CISCO3000, nullptr},   // CCisco3000VPNPlugIn
+    {PLUGIN_CISCO3000, &MakePlugIn<CCisco3000VPNPlugIn>},
     {PLUGIN_NETSCREEN, nullptr},   // CNetScreenVPNPlugIn
-    {PLUGIN_CHECKPOINT, nullptr},  // CCheckpointVPNPlugIn
+    {PLUGIN_CHECKPOINT, &MakePlugIn<CCheckpointVPNPlugIn>},
     {PLUGIN_SAFENET, nullptr},     // CSafeNetVPNPlugIn
     {PLUGIN_RAS, nullptr},         // CRasVpnPlugIn, given the manager
-    {PLUGIN_AVENTAIL, nullptr},    // CAventailVPNPlugIn
-    {PLUGIN_ALCATEL, nullptr},     // CAlcatelVPNPlugIn
-    {PLUGIN_JUNIPERSSL, nullptr},  // CJuniperSslVPNPlugIn, given the manager
+    {PLUGIN_AVENTAIL, &MakePlugIn<CAventailVPNPlugIn>},
+    {PLUGIN_ALCATEL, &MakePlugIn<CAlcatelVPNPlugIn>},
+    {PLUGIN_JUNIPERSSL, &MakePlugIn<CJuniperSslVPNPlugIn>},  // given the manager
 };
 
 // The Juniper SSL kind has no install hook, so the install exports stop before it.

@@ -10,6 +10,7 @@
 #include "vpn/vpn_detector.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "boundary/debug_output.h"
 #include "vpn/type_list.h"
@@ -33,10 +34,11 @@ int32_t CVPNDetector::SetConfig(IVPNConfig* config) {
         return LS_ERROR_FAILED;
     }
     // The copy is made outside this detector's lock: only the manager, under its VPN lock,
-    // replaces or reads it.
+    // replaces or reads it. The previous configuration lives to the end of this call, since the
+    // caller may have passed it (SetConfig(GetConfig())) and it is read again below.
     std::unique_ptr<IVPNConfig> copy(config->CreateConfig());
     copy->CopyFrom(config);
-    m_config = std::move(copy);
+    const std::unique_ptr<IVPNConfig> previous = std::exchange(m_config, std::move(copy));
 
     uint32_t count = 0;
     uint32_t needed = 0;

@@ -1,7 +1,8 @@
-// Adapter discovery on thousands of made-up machines: up to 300 adapters with texts of random
-// bytes and lengths, address chains of every length, missing per-adapter data, names alike but
-// for case, PPP links. Whatever the machine, the records stay within their fields and follow
-// the rules. A failure prints the seed; LINKSET_SEED=<seed> replays that run.
+// Discovery on a thousand made-up machines: up to 300 adapters with texts of random bytes and
+// lengths, address chains of every length, missing per-adapter data, names alike but for case,
+// PPP links, and phone books with entries alike but for case, some of them connected. Whatever
+// the machine, the records stay within their fields and follow the rules. A failure prints the
+// seed; LINKSET_SEED=<seed> replays that run.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -67,10 +68,23 @@ public:
         return a;
     }
 
+    // A phone book of entries named alike but for case, some connected under their exact name,
+    // and connections that hold the address of a PPP adapter or none.
+    FakeRas PhoneBook() {
+        static const char* const kDevices[] = {"modem", "PPPoE", "vpn", "isdn", ""};
+        FakeRas ras;
+        for (int i = Below(12); i > 0; --i)
+            ras.phoneBook.push_back({(OneIn(3) ? "Office" : "Entry " + std::to_string(Below(4))), kDevices[Below(5)]});
+        for (const FakeRasEntry& entry : ras.phoneBook)
+            if (OneIn(4)) ras.connections.push_back({OneIn(2) ? entry.name : "office", kDevices[Below(5)], Address()});
+        return ras;
+    }
+
     Machine MakeMachine() {
         Machine machine;
         const int adapters = OneIn(50) ? Below(301) : Below(8);
         for (int i = 0; i < adapters; ++i) machine.ipHelper.adapters.push_back(Adapter(i + 1));
+        machine.ras = PhoneBook();
         return machine;
     }
 
@@ -105,8 +119,30 @@ std::vector<const FakeAdapter*> SourcesOf(const Machine& machine, const std::vec
     return sources;
 }
 
-// What one adapter pass must give for any machine.
-void CheckPorts(const Machine& machine, const std::vector<PORT_INFO>& ports) {
+// The phone book's share of the ports: one per name without case among the entries that are
+// not connected under their exact name, each a dial-up port without an address.
+void CheckPhoneBook(const FakeRas& ras, std::vector<PORT_INFO>& ports) {
+    std::vector<std::string> names;
+    for (const FakeRasEntry& entry : ras.phoneBook) {
+        const bool connected = std::any_of(ras.connections.begin(), ras.connections.end(),
+                                           [&](const FakeRasConnection& c) { return c.entryName == entry.name; });
+        const bool seen = std::any_of(names.begin(), names.end(),
+                                      [&](const std::string& name) { return _stricmp(name.c_str(), entry.name.c_str()) == 0; });
+        if (!connected && !seen) names.push_back(entry.name);
+    }
+    const auto entry = [](const PORT_INFO& port) { return std::strcmp(port.AdapterName, "NdisWanIp") == 0; };
+    EXPECT_EQ(std::count_if(ports.begin(), ports.end(), entry), static_cast<long>(names.size()));
+    for (const PORT_INFO& port : ports)
+        if (entry(port)) {
+            EXPECT_EQ(port.PortType + port.IsDialUp, 3u);
+            EXPECT_EQ(port.IpAddress + port.HasIpAddress + port.IpAddressCount + port.DnsServerCount, 0u);
+        }
+    ports.erase(std::remove_if(ports.begin(), ports.end(), entry), ports.end());
+}
+
+// What one pass of each kind must give for any machine.
+void CheckPorts(const Machine& machine, std::vector<PORT_INFO> ports) {
+    CheckPhoneBook(*machine.ras, ports);
     const std::vector<const FakeAdapter*> sources = SourcesOf(machine, ports);
     bool dialUpDone = false;
     for (size_t p = 0; p < ports.size(); ++p) {
@@ -129,7 +165,7 @@ void CheckPorts(const Machine& machine, const std::vector<PORT_INFO>& ports) {
     }
 }
 
-TEST(RandomMachines, AdapterDiscoveryKeepsEveryRecordWithinItsRules) {
+TEST(RandomMachines, DiscoveryKeepsEveryRecordWithinItsRules) {
     const char* replay = std::getenv("LINKSET_SEED");
     const unsigned seed = replay ? static_cast<unsigned>(std::strtoul(replay, nullptr, 10)) : std::random_device{}();
     std::printf("seed %u (LINKSET_SEED=%u replays this run)\n", seed, seed);
@@ -141,7 +177,7 @@ TEST(RandomMachines, AdapterDiscoveryKeepsEveryRecordWithinItsRules) {
         const Machine machine = made.MakeMachine();
         adapters += machine.ipHelper.adapters.size();
         const MachineScope scope(machine);
-        probe.AdapterPass();
+        probe.Tick(1);  // both passes
         SCOPED_TRACE("machine " + std::to_string(i) + " of seed " + std::to_string(seed));
         CheckPorts(machine, Ports(manager));
     }

@@ -19,6 +19,8 @@ __declspec(dllimport) void __stdcall SetLastError(unsigned long error);
 __declspec(dllimport) void* __stdcall LoadLibraryA(const char* name);
 __declspec(dllimport) void* __stdcall GetProcAddress(void* module, const char* name);
 __declspec(dllimport) int __stdcall FreeLibrary(void* module);
+__declspec(dllimport) long __stdcall RegSetKeyValueA(void* root, const char* path, const char* name, unsigned long type, const void* data, unsigned long size);
+__declspec(dllimport) long __stdcall RegDeleteTreeA(void* root, const char* path);
 }
 
 // Fault injection from the host's side: one import of a module answers what the host chooses.

@@ -137,12 +137,34 @@ void CheckManager() {
     LsSetDebugOutput(nullptr);
 }
 
+// Check Point's tunnel value written by the host (its parent goes first: the library's tests
+// leave it volatile, and then it takes no lasting child), then slots 5, 7 and 8 by the MSVC ABI.
+void CheckVpn() {
+    void* const localMachine = reinterpret_cast<void*>(static_cast<long long>(static_cast<int>(0x80000002)));
+    const unsigned long kDword = 4, kUp = 1;
+    RegDeleteTreeA(localMachine, "SOFTWARE\\CheckPoint");
+    RegSetKeyValueA(localMachine, "SOFTWARE\\CheckPoint\\SecuRemote", "ClientConnected", kDword, &kUp, sizeof kUp);
+    ILinkSetManager* manager = LsCreateLinkSetManager();
+    unsigned types[8] = {}, count = 0, needed = 0, all = 0;
+    manager->OpenVPNDetector(1);
+    for (unsigned waited = 0; waited < 30000 && needed == 0; waited += 100, Sleep(100))
+        manager->GetVPNDetectionResult(nullptr, 0, &count, &needed);  // count stays 0: too small a count next
+    const bool tooSmall = manager->GetVPNDetectionResult(types, sizeof types, &count, &needed) == LS_OK && count == 0;
+    count = 8;
+    Check(needed == 1 && tooSmall && manager->GetVPNDetectionResult(types, sizeof types, &count, &needed) == LS_OK &&
+              count == 1 && types[0] == PLUGIN_CHECKPOINT && manager->CheckVPNStatus(PLUGIN_ALL, &all) == LS_OK && all == 1,
+          "GetVPNDetectionResult with no buffer, too small a count and room, and CheckVPNStatus, see Check Point's tunnel");
+    LsDeleteLinkSetManager(manager);
+    RegDeleteTreeA(localMachine, "SOFTWARE\\CheckPoint");
+}
+
 }  // namespace
 
 extern "C" void HostEntry() {
     CheckExports();
     CheckStartFailure();
     CheckManager();
+    CheckVpn();
     printf("%d checks failed\n", g_failedChecks);
     exit(g_failedChecks);
 }

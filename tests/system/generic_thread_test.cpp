@@ -5,9 +5,7 @@
 
 #include <atomic>
 #include <cstdio>
-#include <new>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "import_patch.h"
@@ -18,229 +16,152 @@ namespace {
 
 constexpr DWORD kWaitMs = 5000;
 constexpr DWORD kShortStopMs = 100;
-constexpr DWORD kTerminated = 0xFFFFFFFF;
-constexpr DWORD kRealWait = WAIT_OBJECT_0;
-constexpr SIZE_T kPageBytes = 4096;
+constexpr DWORD kLateStartMs = 300;
 constexpr const char* kToStop = "GenericThread_ToStop";
-constexpr const char* kRunning = "GenericThread_Running";
-constexpr const char* kFailRunning = "GenericThread_FailRunning";
-
-std::string NameOf(const char* base, uint32_t id) {
-    char name[64];
-    std::snprintf(name, sizeof name, "%s%x", base, static_cast<unsigned>(id));
-    return name;
-}
 
 // What calls from the test's own thread meet; workers and the runtime always get the real call.
 struct Fault {
-    const char* failEvent = nullptr;  // creating or opening an event of a name with this prefix
-    bool failThread = false;
-    DWORD waitAnswer = kRealWait;  // for the start's wait; its worker stays suspended until resumed
-    DWORD exitCodeError = ERROR_SUCCESS;
+    bool lateStarter = false;          // the start pauses after resuming its worker
+    DWORD waitAnswer = WAIT_OBJECT_0;  // else the start's wait answers this at once, and its worker
+    bool afterReport = false;          // is held until the start waits for its end; or after the report
+    bool noStopEvent = false;          // the stop event cannot be opened
 };
 Fault g_fault;
 const DWORD g_testThread = GetCurrentThreadId();  // the tests run on the thread that loads them
-UniqueHandle g_lastThread;  // the test's own handle on the last thread started
+UniqueHandle g_lastThread;                        // the test's own handle on the last worker
+std::atomic<bool> g_held{false};
 
 const Fault& Active() {
     static const Fault none;
     return GetCurrentThreadId() == g_testThread ? g_fault : none;
 }
-bool Failing(const char* event) {
-    return event != nullptr && Active().failEvent != nullptr && std::string_view(event).starts_with(Active().failEvent);
-}
 
-decltype(&CreateEventA) g_createEvent;
-decltype(&OpenEventA) g_openEvent;
+decltype(&ResumeThread) g_resume;
 decltype(&WaitForMultipleObjectsEx) g_waitMultiple;
-decltype(&GetExitCodeThread) g_exitCode;
-using BeginThread = uintptr_t(__cdecl*)(void*, unsigned, unsigned(__stdcall*)(void*), void*, unsigned, unsigned*);
-BeginThread g_beginThread;
+decltype(&WaitForSingleObject) g_waitSingle;
+decltype(&OpenEventA) g_openEvent;
 
-HANDLE WINAPI FakeCreateEventA(LPSECURITY_ATTRIBUTES security, BOOL manual, BOOL state, LPCSTR name) {
-    return Failing(name) ? (SetLastError(ERROR_ACCESS_DENIED), nullptr) : g_createEvent(security, manual, state, name);
-}
-HANDLE WINAPI FakeOpenEventA(DWORD access, BOOL inherit, LPCSTR name) {
-    return Failing(name) ? (SetLastError(ERROR_FILE_NOT_FOUND), nullptr) : g_openEvent(access, inherit, name);
+DWORD WINAPI FakeResumeThread(HANDLE thread) {
+    DuplicateHandle(GetCurrentProcess(), thread, GetCurrentProcess(), g_lastThread.put(), 0, FALSE,
+                    DUPLICATE_SAME_ACCESS);
+    g_held = Active().waitAnswer != WAIT_OBJECT_0 && !Active().afterReport;
+    const DWORD count = g_held ? 1 : g_resume(thread);
+    if (Active().lateStarter) Sleep(kLateStartMs);
+    return count;
 }
 DWORD WINAPI FakeWaitForMultipleObjectsEx(DWORD count, const HANDLE* handles, BOOL all, DWORD ms, BOOL alertable) {
-    const DWORD answer = Active().waitAnswer;
-    return answer != kRealWait ? answer : g_waitMultiple(count, handles, all, ms, alertable);
+    const Fault& fault = Active();
+    if (fault.waitAnswer == WAIT_OBJECT_0) return g_waitMultiple(count, handles, all, ms, alertable);
+    if (fault.afterReport) g_waitMultiple(count, handles, all, ms, alertable);
+    return fault.waitAnswer;
 }
-BOOL WINAPI FakeGetExitCodeThread(HANDLE thread, LPDWORD code) {
-    const DWORD error = Active().exitCodeError;
-    return error != ERROR_SUCCESS ? (SetLastError(error), FALSE) : g_exitCode(thread, code);
+DWORD WINAPI FakeWaitForSingleObject(HANDLE handle, DWORD ms) {
+    if (GetCurrentThreadId() == g_testThread && g_held.exchange(false)) g_resume(g_lastThread.get());
+    return g_waitSingle(handle, ms);
 }
-uintptr_t __cdecl FakeBeginThreadEx(void* security, unsigned stack, unsigned(__stdcall* start)(void*), void* argument,
-                                    unsigned flags, unsigned* id) {
-    if (Active().failThread) return 0;
-    const uintptr_t thread = g_beginThread(security, stack, start, argument, flags, id);
-    HANDLE copy = nullptr;
-    DuplicateHandle(GetCurrentProcess(), reinterpret_cast<HANDLE>(thread), GetCurrentProcess(), &copy, 0, FALSE,
-                    DUPLICATE_SAME_ACCESS);
-    g_lastThread.reset(copy);
-    if (Active().waitAnswer != kRealWait) SuspendThread(copy);  // the start's own resume leaves it so
-    return thread;
-}
-
-// The thread's exit code once it has ended, STILL_ACTIVE if it does not end in time.
-DWORD EndedWith(const UniqueHandle& thread) {
-    DWORD code = STILL_ACTIVE;
-    if (WaitForSingleObject(thread.get(), kWaitMs) == WAIT_OBJECT_0) GetExitCodeThread(thread.get(), &code);
-    return code;
+HANDLE WINAPI FakeOpenEventA(DWORD access, BOOL inherit, LPCSTR name) {
+    return Active().noStopEvent ? (SetLastError(ERROR_FILE_NOT_FOUND), nullptr) : g_openEvent(access, inherit, name);
 }
 
 // The one procedure of these tests; the probe says how it behaves and keeps what it saw.
-enum class Behaviour { RunUntilStopped, ReturnAtOnce, ReportFailure, IgnoreStop };
+enum class Behaviour { RunUntilStopped, ReturnAtOnce, ReportFailure };
 struct Probe {
     Behaviour behaviour;
     std::atomic<int> calls{0};
     std::atomic<uint32_t> id{0};
-    std::atomic<bool> sawStop{false};
+    std::atomic<bool> stopAtStart{false}, sawStop{false};
 };
 
-// Once it has reported a failed start, the procedure no longer touches the probe.
 void Work(GenericThreadContext* context, void* parameter) {
     auto& probe = *static_cast<Probe*>(parameter);
-    const Behaviour behaviour = probe.behaviour;
     ++probe.calls;
     probe.id = context->id;
-    SetEvent(behaviour == Behaviour::ReportFailure ? context->hFailRunning : context->hRunning);
-    if (behaviour == Behaviour::IgnoreStop) Sleep(INFINITE);
-    if (behaviour == Behaviour::RunUntilStopped)
+    probe.stopAtStart = WaitForSingleObject(context->hToStop, 0) == WAIT_OBJECT_0;
+    SetEvent(probe.behaviour == Behaviour::ReportFailure ? context->hFailRunning : context->hRunning);
+    if (probe.behaviour == Behaviour::RunUntilStopped)
         probe.sawStop = WaitForSingleObject(context->hToStop, INFINITE) == WAIT_OBJECT_0;
 }
 
-bool EventExists(const std::string& name) {
-    return static_cast<bool>(UniqueHandle(OpenEventA(SYNCHRONIZE, FALSE, name.c_str())));
+bool EventExists(const char* base, uint32_t id) {
+    char name[64];
+    std::snprintf(name, sizeof name, "%s%x", base, static_cast<unsigned>(id));
+    return static_cast<bool>(UniqueHandle(OpenEventA(SYNCHRONIZE, FALSE, name)));
 }
 
 class GenericThreadTest : public ::testing::Test {
 protected:
-    GenericThreadTest() { EventExists(kToStop); }  // the first named event keeps a folder handle open
+    GenericThreadTest() { EventExists(kToStop, 0); }  // the first named event keeps a folder handle open
     ~GenericThreadTest() override { g_fault = {}; }
 
     RecordingDebugLog log;
     ScopedDebugLog installed{log, &LsSetDebugOutput};
     const HMODULE exe = ThisExecutable();
-    ImportPatch createEvent{exe, "kernel32.dll", "CreateEventA", &FakeCreateEventA, &g_createEvent};
+    ImportPatch resume{exe, "kernel32.dll", "ResumeThread", &FakeResumeThread, &g_resume};
+    ImportPatch waitMultiple{exe, "kernel32.dll", "WaitForMultipleObjectsEx", &FakeWaitForMultipleObjectsEx,
+                             &g_waitMultiple};
+    ImportPatch waitSingle{exe, "kernel32.dll", "WaitForSingleObject", &FakeWaitForSingleObject, &g_waitSingle};
     ImportPatch openEvent{exe, "kernel32.dll", "OpenEventA", &FakeOpenEventA, &g_openEvent};
-    ImportPatch wait{exe, "kernel32.dll", "WaitForMultipleObjectsEx", &FakeWaitForMultipleObjectsEx, &g_waitMultiple};
-    ImportPatch exitCode{exe, "kernel32.dll", "GetExitCodeThread", &FakeGetExitCodeThread, &g_exitCode};
-    ImportPatch beginThread{exe, "msvcrt.dll", "_beginthreadex", &FakeBeginThreadEx, &g_beginThread};
 };
 
-TEST_F(GenericThreadTest, TwoInstancesRunWithEventsOfTheirOwnUntilStoppedOrDestroyed) {
-    const HandleCount handles;
-    Probe first{Behaviour::RunUntilStopped}, second{Behaviour::RunUntilStopped};
-    {
-        GenericThread one(Work, &first), other(Work, &second);
-        ASSERT_EQ(one.StartThread(kWaitMs), LS_OK);
-        ASSERT_EQ(other.StartThread(kWaitMs), LS_OK);
-        EXPECT_EQ(one.StartThread(kWaitMs), LS_OK);  // already started: no second thread
-        EXPECT_NE(first.id, second.id);               // built back to back, yet numbered apart
-        for (const char* base : {kToStop, kRunning, kFailRunning})
-            EXPECT_TRUE(EventExists(NameOf(base, first.id)) && EventExists(NameOf(base, second.id))) << base;
-        EXPECT_EQ(one.StopThread(kWaitMs), LS_OK);
-        EXPECT_TRUE(first.sawStop);
-    }
-    EXPECT_TRUE(second.sawStop) << "the destructor stops a started thread";
-    EXPECT_EQ(first.calls + second.calls, 2);
-    EXPECT_TRUE(log.Lines().empty());
-    g_lastThread.reset();
-    EXPECT_EQ(handles.Added(), 0);
-}
-
-TEST_F(GenericThreadTest, StopSignalsWaitsAndTerminatesAsALastResort) {
-    const std::string active = "This thread is active! It will be terminated!\n";
-    const std::string noCode = "GenericThread:StopThread(ERROR) failed to get thread code. errcode6\n";
+// Each row starts, and if that succeeds stops, under its fault; then the object must start like
+// new: the start waits for the new procedure's report, which finds its stop event clear.
+TEST_F(GenericThreadTest, StartsAndStopsSayWhatWentWrongAndLeaveNothingBehind) {
+    const std::string unknown = "GenericThread:StartThread(ERROR) waiting for thread returned unknown error.\n";
     const struct {
+        const char* name;
         Behaviour behaviour;
         Fault fault;
-        int result;
+        int started, stopped, calls;  // what StartThread and, after a start, StopThread answer; procedure calls
         std::vector<std::string> lines;
-        DWORD exitCode;
     } cases[] = {
-        {Behaviour::RunUntilStopped, {}, LS_OK, {}, 0},
-        {Behaviour::ReturnAtOnce, {}, LS_OK, {}, 0},  // ended before: quiet
-        {Behaviour::IgnoreStop, {}, LS_ERROR_THREAD_TERMINATED, {active}, kTerminated},
-        {Behaviour::RunUntilStopped, {.failEvent = kToStop}, LS_ERROR_THREAD_TERMINATED,
-         {"OpenEvent return NULL and this thread is active! try wait for a moment\n", active}, kTerminated},
-        // An unreadable code counts as 0, not as still active, so nothing is terminated.
-        {Behaviour::RunUntilStopped, {.failEvent = kToStop, .exitCodeError = ERROR_INVALID_HANDLE},
-         LS_ERROR_THREAD_TERMINATED, {noCode, noCode}, 0},
+        // Reported and ended before the start began to wait; stopped quietly after it ended.
+        {"ended early", Behaviour::ReturnAtOnce, {.lateStarter = true}, LS_OK, LS_OK, 1, {}},
+        {"stop event gone", Behaviour::RunUntilStopped, {.noStopEvent = true}, LS_OK, LS_ERROR_THREAD_TERMINATED, 1,
+         {"OpenEvent return NULL and this thread is active! try wait for a moment\n",
+          "This thread is active! It will be terminated!\n"}},
+        {"failure reported early", Behaviour::ReportFailure, {.lateStarter = true}, LS_ERROR_FAILED, 0, 1,
+         {"GenericThread : StartTread(ERROR) can't start.\n"}},
+        // A worker held until the start gave up never begins the procedure...
+        {"wait interrupted", Behaviour::ReturnAtOnce, {.waitAnswer = WAIT_IO_COMPLETION}, LS_ERROR_FAILED, 0, 0,
+         {unknown}},
+        // ...and one that has begun it is asked to stop before the start returns.
+        {"wait failed", Behaviour::RunUntilStopped, {.waitAnswer = WAIT_FAILED, .afterReport = true},
+         LS_ERROR_FAILED, 0, 1, {unknown}},
     };
     for (const auto& c : cases) {
-        log.Clear();
-        Probe probe{c.behaviour};
-        GenericThread thread(Work, &probe);
-        ASSERT_EQ(thread.StartThread(kWaitMs), LS_OK);
-        if (c.behaviour == Behaviour::ReturnAtOnce) {
-            ASSERT_EQ(EndedWith(g_lastThread), 0u);
-        }
-        g_fault = c.fault;
-        EXPECT_EQ(thread.StopThread(kShortStopMs), c.result);
-        g_fault = {};
-        EXPECT_EQ(thread.StopThread(kShortStopMs), LS_OK) << "stopped already";
-        EXPECT_EQ(log.Lines(), c.lines);
-        // Lets go a worker that was neither stopped nor terminated.
-        SetEvent(UniqueHandle(OpenEventA(EVENT_MODIFY_STATE, FALSE, NameOf(kToStop, probe.id).c_str())).get());
-        EXPECT_EQ(EndedWith(g_lastThread), c.exitCode);
-    }
-}
-
-// Each start failure, with the GenericThread and its parameter destroyed with their page right
-// after it. A worker still held then must, let go, neither run the procedure nor read the
-// object: either would fault on the released page.
-TEST_F(GenericThreadTest, EachStartFailureSaysWhyLeavesNothingOpenAndNeverRunsTheProcedureLate) {
-    const std::string unknown = "GenericThread:StartThread(ERROR) waiting for thread returned unknown error.";
-    const struct {
-        Fault fault;
-        std::string line;
-        Behaviour behaviour = Behaviour::ReturnAtOnce;
-    } cases[] = {
-        {{.failEvent = kRunning}, "GenericThread:StartThread(ERROR) failed to create running event."},
-        {{.failEvent = kFailRunning}, "GenericThread: StartThread(ERROR) failed to create failrunning event."},
-        {{.failThread = true}, "GenericThread:StartThread(ERROR) failed to create thread."},
-        {{}, "GenericThread : StartTread(ERROR) can't start.", Behaviour::ReportFailure},
-        {{.waitAnswer = WAIT_TIMEOUT}, "GenericThread:StartThread(ERROR) waiting for thread time out."},
-        {{.waitAnswer = WAIT_FAILED}, unknown},
-        {{.waitAnswer = WAIT_IO_COMPLETION}, unknown},
-    };
-    struct Doomed {
-        Probe probe;
-        GenericThread thread{Work, &probe};
-    };
-    static_assert(sizeof(Doomed) <= kPageBytes);
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.line);
+        SCOPED_TRACE(c.name);
         log.Clear();
         g_lastThread.reset();
         const HandleCount handles;
-        void* page = VirtualAlloc(nullptr, kPageBytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
-        ASSERT_NE(page, nullptr);
-        auto* doomed = new (page) Doomed{{c.behaviour}};
+        Probe probe{c.behaviour};
+        GenericThread thread(Work, &probe);
         g_fault = c.fault;
-        EXPECT_EQ(doomed->thread.StartThread(kWaitMs), LS_ERROR_FAILED);
+        EXPECT_EQ(thread.StartThread(kWaitMs), c.started);
+        EXPECT_EQ(c.started == LS_OK ? thread.StopThread(kShortStopMs) : LS_OK, c.stopped);
         g_fault = {};
-        EXPECT_TRUE(log.WroteOnly(c.line));
-        EXPECT_EQ(doomed->probe.calls, c.behaviour == Behaviour::ReportFailure ? 1 : 0);
-        if (c.behaviour == Behaviour::ReportFailure) {
-            EXPECT_EQ(EndedWith(g_lastThread), 0u);  // after reporting, it ends by itself
+        EXPECT_EQ(log.Lines(), c.lines);
+        EXPECT_EQ(probe.calls, c.calls);
+        if (c.stopped == LS_OK) {
+            EXPECT_EQ(WaitForSingleObject(g_lastThread.get(), 0), WAIT_OBJECT_0) << "a thread outlived it";
+            EXPECT_EQ(probe.sawStop, c.behaviour == Behaviour::RunUntilStopped) << "asked to stop, not terminated";
         }
-        EXPECT_EQ(handles.Added(), g_lastThread ? 1 : 0) << "only the test's own handle on a worker is left";
-        if (!g_lastThread) {
-            EXPECT_EQ(doomed->thread.StartThread(kWaitMs), LS_OK) << "a failed start may be retried";
-            EXPECT_EQ(doomed->thread.StopThread(kWaitMs), LS_OK);
-        }
-        doomed->~Doomed();
-        VirtualFree(page, 0, MEM_RELEASE);
-        ResumeThread(g_lastThread.get());
-        EXPECT_EQ(EndedWith(g_lastThread), 0u);
+
+        probe.behaviour = Behaviour::RunUntilStopped;
+        probe.sawStop = false;
+        ASSERT_EQ(thread.StartThread(kWaitMs), LS_OK);
+        EXPECT_EQ(probe.calls, c.calls + 1);
+        EXPECT_FALSE(probe.stopAtStart);
+        for (const char* base : {kToStop, "GenericThread_Running", "GenericThread_FailRunning"})
+            EXPECT_TRUE(EventExists(base, probe.id)) << base;
+        EXPECT_EQ(thread.StopThread(kWaitMs), LS_OK);
+        EXPECT_TRUE(probe.sawStop);
+        EXPECT_EQ(handles.Added(), 1) << "only the test's own handle on the last worker is left";
     }
-    log.Clear();
-    EXPECT_EQ(GenericThread(nullptr, nullptr).StartThread(kWaitMs), LS_ERROR_FAILED);
-    EXPECT_TRUE(log.Lines().empty());
+    Probe first{Behaviour::RunUntilStopped}, second{Behaviour::RunUntilStopped};
+    GenericThread one(Work, &first), other(Work, &second);  // built back to back, yet numbered apart
+    ASSERT_EQ(one.StartThread(kWaitMs) + other.StartThread(kWaitMs), LS_OK);
+    EXPECT_EQ(second.calls, 1) << "the second start waited for its own thread";
+    EXPECT_NE(first.id, second.id);
 }
 
 }  // namespace

@@ -1,0 +1,19 @@
+// Where VPN clients keep their registry traces (Juniper's in the 32-bit view of a 64-bit system), and
+// the tunnel values of the three that keep one, for tests that write them as a client would.
+#pragma once
+
+#include <windows.h>
+
+#include "registry_scenario.h"
+
+inline constexpr char kCiscoKey[] = "SOFTWARE\\Cisco Systems\\VPN Client";
+inline constexpr char kCheckpointKey[] = "SOFTWARE\\CheckPoint\\SecuRemote";
+inline constexpr char kAventailKey[] = "SOFTWARE\\Aventail\\Connect\\System\\Parameters";
+inline constexpr char kAventailServiceKey[] = "SYSTEM\\CurrentControlSet\\Services\\ngvpnmgr";
+inline constexpr char kJuniperKey32BitView[] = "SOFTWARE\\Wow6432Node\\Juniper networks\\Network Connect";
+
+inline void SetTunnelValues(RegistryScenario& registry, DWORD cisco, DWORD checkpoint, DWORD aventail) {
+    registry.SetDword(kCiscoKey, "TunnelEstablished", cisco);
+    registry.SetDword(kCheckpointKey, "ClientConnected", checkpoint);
+    registry.SetDword(kAventailKey, "State", aventail);
+}
