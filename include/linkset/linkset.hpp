@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <cstring>
 #include <exception>
+#include <iterator>
 #include <new>
 #include <string>
 #include <utility>
@@ -106,6 +107,190 @@ inline std::vector<address> dns_servers_of(const PORT_INFO& port) {
 }
 inline std::vector<address> wins_servers_of(const PORT_INFO& port) {
     return detail::server_list(port.WinsServers, port.WinsServerCount);
+}
+
+namespace detail {
+constexpr char ascii_lower(char c) noexcept { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+constexpr bool is_word_character(char c) noexcept {
+    return (c >= '0' && c <= '9') || (ascii_lower(c) >= 'a' && ascii_lower(c) <= 'z');
+}
+// Greedy with one way back: a mismatch after a `*` lets that `*` take one character more. It
+// stays linear for the patterns of a table and needs no recursion. The text ends at its zero or
+// at `end`, whichever comes first: a record's field ends with the field.
+inline bool matches_pattern(const char* pattern, const char* text, const char* end) noexcept {
+    const char* star = nullptr;
+    const char* star_text = nullptr;
+    while (text != end && *text != '\0') {
+        if (*pattern == '*') {
+            star = ++pattern;
+            star_text = text;
+        } else if (*pattern != '\0' && (*pattern == '?' || ascii_lower(*pattern) == ascii_lower(*text))) {
+            ++pattern;
+            ++text;
+        } else if (star != nullptr) {
+            pattern = star;
+            text = ++star_text;
+        } else {
+            return false;
+        }
+    }
+    while (*pattern == '*') ++pattern;
+    return *pattern == '\0';
+}
+}  // namespace detail
+
+// Whole-text wildcard match, letters in any case: `*` any run of characters, `?` any one.
+inline bool matches_pattern(const char* pattern, const char* text) noexcept {
+    return detail::matches_pattern(pattern, text, text + std::strlen(text));
+}
+
+// Today's VPN clients, by the traces they leave in a port's record. The library's plug-ins know
+// the clients of their own era only; the others still show in the port list, as the virtual
+// adapter or the dial-up link their tunnel runs over. This is recognition from those traces,
+// not detection: an adapter renamed by hand, or a client whose adapter reads like plain
+// Ethernet, goes unrecognised. The README lists the rows with the sources of their patterns.
+struct tunnel_family {
+    const char* name;  // as people call the client
+    // Against the port's description or its connection name (the adapter's name as Windows
+    // shows it), whole text, letters in any case; null after the last. Several where a client
+    // named its adapter differently over its versions.
+    const char* patterns[3];
+    // Instead of patterns: a connected dial-up link over a VPN device, which is how Windows
+    // itself dials PPTP, L2TP, SSTP and IKEv2 connections.
+    bool dialled_vpn_link;
+    const char* based_on;
+};
+
+inline constexpr tunnel_family tunnel_families[] = {
+    {"WireGuard", {"WireGuard Tunnel*"}, false, "WireGuardNT's device description, also Wintun's in earlier releases"},
+    {"OpenVPN", {"TAP-Windows Adapter V9*", "TAP-Win32 Adapter V*", "OpenVPN Data Channel Offload*"}, false,
+     "the TAP-Windows(6) and ovpn-dco-win device descriptions, and TAP-Win32 before them"},
+    {"Cisco Secure Client", {"Cisco AnyConnect*Virtual Miniport Adapter*"}, false,
+     "the AnyConnect virtual miniport adapter in ipconfig and systeminfo output"},
+    {"GlobalProtect", {"PANGP Virtual Ethernet Adapter*"}, false, "the PANGP adapter in route and Get-NetAdapter output"},
+    {"FortiClient", {"Fortinet*Virtual Ethernet Adapter*"}, false, "the SSL VPN and IPsec adapters in route print output"},
+    {"Pulse Secure / Ivanti", {"Juniper Networks Virtual Adapter*"}, false, "the Juniper adapter in ipconfig output"},
+    {"Check Point Endpoint", {"Check Point Virtual Network Adapter*"}, false,
+     "the Endpoint VPN and SSL Network Extender adapters in ipconfig output"},
+    {"SonicWall", {"SonicWALL Virtual NIC*"}, false, "the Global VPN Client adapter in WMI queries"},
+    {"Zscaler", {"Zscaler Network Adapter*"}, false, "the Z-Tunnel adapter in ipconfig and Get-NetAdapter output"},
+    {"Tailscale", {"Tailscale Tunnel*"}, false, "Tailscale's own constant for its Wintun adapter's description"},
+    {"ZeroTier", {"ZeroTier Virtual Port*", "ZeroTier One [*]"}, false,
+     "the ZeroTier port's description and name in Get-NetIPConfiguration output"},
+    {"Windows VPN connection", {}, true, "the record's dial-up flag, VPN-device mark and address"},
+};
+
+enum class tunnel_kind {
+    none,            // not a tunnel
+    known_client,    // the tunnel of a family of the table
+    unknown_client,  // an adapter of no family whose description says VPN or tunnel, as a word
+};
+
+struct tunnel_class {
+    tunnel_kind kind = tunnel_kind::none;
+    const tunnel_family* family = nullptr;  // for known_client
+
+    explicit operator bool() const noexcept { return kind != tunnel_kind::none; }
+    const char* family_name() const noexcept {
+        return kind == tunnel_kind::known_client ? family->name : kind == tunnel_kind::unknown_client ? "unknown client" : "";
+    }
+};
+
+namespace detail {
+// The table's patterns by the character they begin with, made when compiling: every port that
+// is no tunnel meets every row, and most ports begin with a letter no pattern begins with.
+constexpr std::size_t first_character_slots = 27;  // a letter in any case, or anything else
+constexpr std::size_t most_patterns = 32;          // one bit each
+constexpr std::size_t first_character_slot(char c) noexcept {
+    return ascii_lower(c) >= 'a' && ascii_lower(c) <= 'z' ? static_cast<std::size_t>(ascii_lower(c) - 'a')
+                                                          : first_character_slots - 1;
+}
+struct pattern_index {
+    std::uint32_t beginning_with[first_character_slots];  // bit i: pattern i may match such a text
+    const char* pattern[most_patterns];                   // in table order
+    const tunnel_family* family[most_patterns];
+    std::size_t count;
+};
+constexpr pattern_index make_pattern_index() noexcept {
+    pattern_index index{};
+    for (const tunnel_family& family : tunnel_families)
+        for (const char* pattern : family.patterns) {
+            if (pattern == nullptr) continue;
+            const std::uint32_t bit = 1u << index.count;
+            if (*pattern == '*' || *pattern == '?')
+                for (std::uint32_t& slot : index.beginning_with) slot |= bit;
+            else
+                index.beginning_with[first_character_slot(*pattern)] |= bit;
+            index.pattern[index.count] = pattern;
+            index.family[index.count++] = &family;
+        }
+    return index;
+}
+inline constexpr pattern_index tunnel_patterns = make_pattern_index();
+static_assert(tunnel_patterns.count <= most_patterns, "one bit per pattern");
+
+// The family of the first pattern in table order that the description or the name matches.
+inline const tunnel_family* family_by_pattern(const PORT_INFO& port) noexcept {
+    const std::uint32_t description = tunnel_patterns.beginning_with[first_character_slot(port.Description[0])];
+    const std::uint32_t name = tunnel_patterns.beginning_with[first_character_slot(port.ConnectionName[0])];
+    for (std::size_t i = 0; i < tunnel_patterns.count && ((description | name) >> i) != 0; ++i) {
+        const char* pattern = tunnel_patterns.pattern[i];
+        if ((((description >> i) & 1u) != 0 && matches_pattern(pattern, port.Description, std::end(port.Description))) ||
+            (((name >> i) & 1u) != 0 && matches_pattern(pattern, port.ConnectionName, std::end(port.ConnectionName))))
+            return tunnel_patterns.family[i];
+    }
+    return nullptr;
+}
+
+// Every character's lower case where it belongs to a word (letters and digits), else zero.
+struct word_characters {
+    char lower[256];
+};
+constexpr word_characters make_word_characters() noexcept {
+    word_characters table{};
+    for (int c = 0; c < 256; ++c)
+        table.lower[c] = is_word_character(static_cast<char>(c)) ? ascii_lower(static_cast<char>(c)) : '\0';
+    return table;
+}
+inline constexpr word_characters word_character_table = make_word_characters();
+inline char word_character(char c) noexcept { return word_character_table.lower[static_cast<unsigned char>(c)]; }
+
+inline bool is_word(const char* begin, const char* end, const char* lower_case) noexcept {
+    for (; begin != end; ++begin, ++lower_case)
+        if (word_character(*begin) != *lower_case) return false;
+    return *lower_case == '\0';
+}
+
+// Whether the description says VPN or tunnel, as a whole word in any case. Every port that is
+// no known tunnel comes here, so a word is looked at only when it begins like one of the two.
+template <std::size_t N>
+bool says_tunnel(const char (&field)[N]) noexcept {
+    const char* const end = field + N;
+    for (const char* at = field; at != end && *at != '\0';) {
+        const char first = word_character(*at);
+        if (first == '\0') {
+            ++at;
+            continue;
+        }
+        const char* const word = at;
+        while (at != end && word_character(*at) != '\0') ++at;
+        if ((first == 'v' && is_word(word, at, "vpn")) || (first == 't' && is_word(word, at, "tunnel"))) return true;
+    }
+    return false;
+}
+}  // namespace detail
+
+// Whether a port is a tunnel, and whose: the first pattern in table order that matches, else
+// the dialled row, else an unknown client's adapter by the words of its description. A
+// phone-book entry nobody dialled has neither an address nor a description, so it is none: it
+// is a connection that could be made, not a tunnel.
+inline tunnel_class classify_tunnel(const PORT_INFO& port) noexcept {
+    if (const tunnel_family* family = detail::family_by_pattern(port)) return {tunnel_kind::known_client, family};
+    if (port.IsDialUp != 0 && port.IsVpnDevice != 0 && port.HasIpAddress != 0)
+        for (const tunnel_family& family : tunnel_families)
+            if (family.dialled_vpn_link) return {tunnel_kind::known_client, &family};
+    if (detail::says_tunnel(port.Description)) return {tunnel_kind::unknown_client, nullptr};
+    return {};
 }
 
 // A call into the library answered a failure code.

@@ -2,6 +2,7 @@
 
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "system/handles.h"
@@ -163,6 +164,12 @@ const char* BaseName(const char* path) {
     return separator != nullptr ? separator + 1 : path;
 }
 
+// Whether the ANSI code page has single-byte characters only, as most have.
+bool IsSingleByteCodePage() {
+    CPINFO info = {};
+    return GetCPInfo(CP_ACP, &info) && info.MaxCharSize == 1;
+}
+
 // Bytes of the character at `text` in the ANSI code page: 2 for a double-byte character.
 std::size_t CharacterLength(const char* text) {
     const auto step = static_cast<std::size_t>(CharNextA(text) - text);
@@ -229,7 +236,15 @@ std::size_t CopyStringBounded(char* destination, const char* source, std::size_t
         return 0;
     }
     const std::size_t room = size - 1;
+    const std::size_t length = std::strlen(source);
     std::size_t copied = 0;
+    if (IsSingleByteCodePage()) {
+        // Every character is one byte: stepping through them one by one would answer the same.
+        copied = std::min(length, room);
+        std::memcpy(destination, source, copied);
+        destination[copied] = '\0';
+        return length;
+    }
     for (const char* at = source; *at != '\0' && copied < room;) {
         const std::size_t length = CharacterLength(at);
         if (length > room - copied) break;  // a double-byte character is never split
@@ -238,5 +253,5 @@ std::size_t CopyStringBounded(char* destination, const char* source, std::size_t
         at += length;
     }
     destination[copied] = '\0';
-    return std::strlen(source);
+    return length;
 }

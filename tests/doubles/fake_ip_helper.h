@@ -41,6 +41,11 @@ struct FakeIpHelper {
     IpHelperFault fault = IpHelperFault::None;
 };
 
+// A program that loads the double itself (linkset.exe), where no test can call SetFakeIpHelper,
+// gets its machine from the text file this environment variable names, read once at load: a
+// line per adapter, its fields apart by tabs: name, type, index, description, address, mask.
+constexpr char kFakeIpHelperFileVariable[] = "LINKSET_FAKE_IP_HELPER";
+
 // Exports of the double: installs a copy of the machine (null: no adapters), and tells the sort
 // argument of the last GetIfTable call (-1 before any) and how often GetAdaptersInfo was asked.
 using SetFakeIpHelperFunction = void (*)(const FakeIpHelper* machine);

@@ -7,11 +7,35 @@
 #include <algorithm>
 #include <atomic>
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 
 namespace {
 
-FakeIpHelper g_machine;
+// For a program that cannot call SetFakeIpHelper: the machine of the file the environment names.
+FakeIpHelper MachineOfFile() {
+    FakeIpHelper machine;
+    char path[MAX_PATH] = {};
+    const DWORD length = GetEnvironmentVariableA(kFakeIpHelperFileVariable, path, sizeof path);
+    if (length == 0 || length >= sizeof path) return machine;
+    std::ifstream file(path);
+    for (std::string line; std::getline(file, line);) {
+        std::istringstream fields(line);
+        std::string field[6];
+        for (std::string& text : field) std::getline(fields, text, '\t');
+        FakeAdapter& adapter = machine.adapters.emplace_back();
+        adapter.name = field[0];
+        adapter.type = std::strtoul(field[1].c_str(), nullptr, 10);
+        adapter.index = std::strtoul(field[2].c_str(), nullptr, 10);
+        adapter.description = field[3];
+        adapter.addresses = {{field[4], field[5]}};
+    }
+    return machine;
+}
+
+FakeIpHelper g_machine = MachineOfFile();
 std::atomic<LONG> g_lastIfTableOrder{-1};
 std::atomic<LONG> g_adapterListCalls{0};
 

@@ -1,16 +1,20 @@
-# linkset.exe as people and scripts run it, on this machine's real adapters under Wine.
-# usage: check_linkset.py <wine-run.sh> <prefix> <linkset.exe>
+# linkset.exe as people and scripts run it, on this machine's real adapters under Wine, and on a
+# made-up machine through the IP Helper double.
+# usage: check_linkset.py <wine-run.sh> <prefix> <linkset.exe> <IP Helper double>
 import json
+import os
+import shutil
 import signal
 import subprocess
 import sys
+import tempfile
 
 LINKSET = sys.argv[1:4]
 passed, failures = [], []
 
 
-def run(*args):
-    done = subprocess.run([*LINKSET, *args], capture_output=True, timeout=120)
+def run(*args, linkset=LINKSET, env=None):
+    done = subprocess.run([*linkset, *args], capture_output=True, timeout=120, env=env)
     return done.returncode, done.stdout.decode(), done.stderr.decode()
 
 
@@ -41,14 +45,14 @@ for line, usage in [  # a help flag anywhere, or the help command, shows the hel
     expect(code == 0 and f"Usage: {usage}" in out and "Exit codes" in out, f"{line}: exit {code}, {out[:80]!r}")
 
 
-def document(*args):
-    code, out, err = run(*args)
+def document(*args, **where):
+    code, out, err = run(*args, **where)
     expect(code == 0 and "\r" not in out, f"{args}: exit {code}, CR in output or {err!r}")
     return out
 
 
 KEYS = ["type", "typeCode", "connectionName", "description", "adapterName", "mac", "address", "mask", "addresses",
-        "gateway", "dhcp", "dns", "wins", "dialUp", "connected", "vpnDevice"]
+        "gateway", "dhcp", "dns", "wins", "dialUp", "connected", "vpnDevice", "tunnel"]
 ports = json.loads(document("ports", "--json"))["ports"]
 expect(ports, "ports --json lists this machine's adapters")
 for port in ports:
@@ -65,6 +69,7 @@ KINDS = ["Cisco 3000 VPN Client", "NETSCREEN VPN Client", "CHECKPOINT VPN Client
          "AVENTAIL VPN Client", "ALCATEL VPN Client", "Juniper VPN Client"]
 vpn = json.loads(document("vpn", "--wait", "0", "--json"))
 expect([(k["kind"], k["name"]) for k in vpn["kinds"]] == list(enumerate(KINDS, 1)), f"kinds {vpn}")
+expect(list(vpn) == ["kinds", "connected", "tunnels"], f"vpn keys {list(vpn)}")
 expect(all(k["state"] in ("connected", "not connected", "no plug-in") for k in vpn["kinds"]), f"states {vpn}")
 expect(all(name in document("vpn", "--wait", "0") for name in KINDS), "vpn text names every kind")
 
@@ -84,6 +89,26 @@ for line, ready in ((["watch", "--json"], "stdout"), (["vpn", "--wait", "60"], "
         expect(json.loads(first) == {"event": "watching", "change": json.loads(first)["change"], "ports": len(ports)}, first)
     process.send_signal(signal.SIGINT)
     expect(process.wait(timeout=60) == 130, f"{line} interrupted: exit {process.returncode}")
+
+# A physical adapter, a WireGuard tunnel and an OpenVPN adapter: exactly those two are tunnels.
+MACHINE = [("{0000FA4E-0000-4000-8000-000000000001}", 6, 1, "Intel(R) Ethernet Connection I219-LM", "192.0.2.10"),
+           ("{0000FA4E-0000-4000-8000-000000000002}", 53, 2, "WireGuard Tunnel", "10.64.0.2"),
+           ("{0000FA4E-0000-4000-8000-000000000003}", 6, 3, "TAP-Windows Adapter V9", "10.8.0.6")]
+with tempfile.TemporaryDirectory() as folder:
+    for built in (LINKSET[2], os.path.join(os.path.dirname(LINKSET[2]), "LinkSet.dll"), sys.argv[4]):
+        shutil.copy(built, folder)
+    with open(os.path.join(folder, "machine.txt"), "w") as machine:
+        machine.writelines("\t".join(map(str, adapter + ("255.255.255.0",))) + "\n" for adapter in MACHINE)
+    where = {"linkset": [*LINKSET[:2], os.path.join(folder, "linkset.exe")],
+             "env": dict(os.environ, LINKSET_DLL_OVERRIDES="iphlpapi=n,b", LINKSET_FAKE_IP_HELPER="Z:" + folder + "/machine.txt")}
+    tunnels = json.loads(document("vpn", "--wait", "0", "--json", **where))["tunnels"]
+    expect([(t["family"], t["known"], t["description"], t["address"]) for t in tunnels] ==
+           [("WireGuard", True, "WireGuard Tunnel", "10.64.0.2"), ("OpenVPN", True, "TAP-Windows Adapter V9", "10.8.0.6")],
+           f"tunnels of the made-up machine: {tunnels}")
+    marks = [port["tunnel"] for port in json.loads(document("ports", "--json", **where))["ports"]]
+    expect(marks == [None, {"family": "WireGuard", "known": True}, {"family": "OpenVPN", "known": True}], f"marks {marks}")
+    brief = document("ports", "--brief", **where)
+    expect("tunnel: WireGuard" in brief and "tunnel: OpenVPN" in brief, f"ports --brief: {brief}")
 
 print("".join(f"FAIL: {failure}\n" for failure in failures) + f"{len(passed)} passed, {len(failures)} failed")
 sys.exit(1 if failures else 0)

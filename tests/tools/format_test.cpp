@@ -1,4 +1,5 @@
-// What linkset prints for made-up records: text and JSON agree, and `watch` names what changed.
+// What linkset prints for made-up records: text and JSON agree, and `watch` names what changed;
+// and which records the C++ layer takes for tunnels, and whose.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -55,6 +56,55 @@ TEST(PortViews, NamePatternsMatchNameOrDescriptionInAnyCase) {
     const PORT_INFO port = Port("Ethernet 2", PORT_TYPE_ETHERNET, {}, "{GUID}", "Contoso Gigabit");
     for (const char* pattern : {"ethernet 2", "ETH*", "*gigabit", "Ethernet ?"}) EXPECT_TRUE(MatchesPattern(port, pattern)) << pattern;
     for (const char* pattern : {"Ethernet", "*wi-fi*", "Ethernet ??"}) EXPECT_FALSE(MatchesPattern(port, pattern)) << pattern;
+}
+
+// Descriptions and names as Windows shows them; the README's tunnel table names the source of each.
+TEST(TunnelRecognition, NamesTheClientFamilyFromWhatTheRecordCarries) {
+    const auto adapter = [](const char* description, const char* name = "Ethernet 2") {
+        return Port(name, PORT_TYPE_ETHERNET, {{0x0200000A, kMask24}}, "{GUID}", description);
+    };
+    const auto dialled = [](bool vpnDevice, bool connected) {
+        std::vector<PORT_ADDRESS> addresses;
+        if (connected) addresses.push_back({0x0300000A, 0});
+        PORT_INFO port = Port("Office", PORT_TYPE_DIALUP, addresses, "NdisWanIp");
+        port.IsVpnDevice = vpnDevice;
+        return port;
+    };
+    const struct {
+        const char* name;
+        PORT_INFO port;
+        const char* family;  // "" for no tunnel
+    } kCases[] = {
+        {"WireGuardNT", adapter("WireGuard Tunnel"), "WireGuard"},
+        {"a second WireGuard tunnel", adapter("WireGuard Tunnel #2"), "WireGuard"},
+        {"OpenVPN's TAP-Windows6", adapter("TAP-Windows Adapter V9"), "OpenVPN"},
+        {"OpenVPN 2.2's TAP-Win32", adapter("TAP-Win32 Adapter V9"), "OpenVPN"},
+        {"OpenVPN's data channel offload", adapter("OpenVPN Data Channel Offload"), "OpenVPN"},
+        {"AnyConnect", adapter("Cisco AnyConnect Secure Mobility Client Virtual Miniport Adapter for Windows x64"), "Cisco Secure Client"},
+        {"AnyConnect's shorter name", adapter("Cisco AnyConnect Virtual Miniport Adapter for Windows x64"), "Cisco Secure Client"},
+        {"GlobalProtect", adapter("PANGP Virtual Ethernet Adapter Secure"), "GlobalProtect"},
+        {"FortiClient SSL VPN", adapter("Fortinet SSL VPN Virtual Ethernet Adapter"), "FortiClient"},
+        {"FortiClient IPsec", adapter("Fortinet Virtual Ethernet Adapter (NDIS 6.30)"), "FortiClient"},
+        {"Pulse Secure", adapter("Juniper Networks Virtual Adapter"), "Pulse Secure / Ivanti"},
+        {"Check Point Endpoint VPN", adapter("Check Point Virtual Network Adapter For Endpoint VPN Client"), "Check Point Endpoint"},
+        {"Check Point SSL Network Extender", adapter("Check Point Virtual Network Adapter For SSL Network Extender"), "Check Point Endpoint"},
+        {"SonicWall Global VPN Client", adapter("SonicWALL Virtual NIC"), "SonicWall"},
+        {"Zscaler", adapter("Zscaler Network Adapter 1.0.2.0"), "Zscaler"},
+        {"Tailscale", adapter("Tailscale Tunnel", "Tailscale"), "Tailscale"},
+        {"ZeroTier", adapter("ZeroTier Virtual Port", "ZeroTier One [60ee7c034a983def]"), "ZeroTier"},
+        {"ZeroTier by its name alone", adapter("", "ZeroTier One [60ee7c034a983def]"), "ZeroTier"},
+        {"a VPN connection Windows dialled", dialled(true, true), "Windows VPN connection"},
+        {"a physical Cisco adapter", adapter("Cisco Systems VIC Ethernet Interface"), ""},
+        {"a LAN someone named WireGuard", adapter("Realtek PCIe GbE Family Controller", "WireGuard"), ""},
+        {"Hyper-V", adapter("Hyper-V Virtual Ethernet Adapter", "vEthernet (Default Switch)"), ""},
+        {"VirtualBox", adapter("VirtualBox Host-Only Ethernet Adapter"), ""},
+        {"Teredo tunnelling is no VPN", adapter("Microsoft Teredo Tunneling Adapter"), ""},
+        {"a VPN entry nobody dialled", dialled(true, false), ""},
+        {"a PPPoE link", dialled(false, true), ""},
+        {"Wintun of no known client", adapter("Wintun Userspace Tunnel"), "unknown client"},
+        {"a made-up client's SSL-VPN adapter", adapter("Contoso SSL-VPN Adapter"), "unknown client"},
+    };
+    for (const auto& c : kCases) EXPECT_STREQ(linkset::classify_tunnel(c.port).family_name(), c.family) << c.name;
 }
 
 TEST(WatchReport, NamesPortsThatCameOrWentAndTheFieldsThatChanged) {

@@ -21,10 +21,10 @@ struct Command {
     const char* summary;
 };
 constexpr Command kCommands[] = {
-    {"ports", "show every network port: addresses, gateway, DHCP, DNS and WINS servers, dial-up and VPN flags"},
+    {"ports", "show every network port: addresses, gateway, DHCP, DNS and WINS servers, dial-up, VPN and tunnel flags"},
     {"addresses", "show the gateways, DNS and WINS servers of the addressed ports"},
     {"watch", "print each port that comes, goes or changes, until interrupted"},
-    {"vpn", "run VPN detection and show the state of every VPN client kind"},
+    {"vpn", "run VPN detection and show the state of every VPN client kind, then the tunnels in the port list"},
     {"version", "show LinkSet.dll's version resource and whether the library accepts this host"},
     {"help", "show this text, or a command's: linkset help COMMAND"},
 };

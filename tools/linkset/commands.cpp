@@ -121,6 +121,8 @@ int RunVpn(const Options& options) {
     std::fprintf(stderr, "running VPN detection for %lld s...\n", static_cast<long long>(options.waitSeconds));
     if (!PauseUnlessInterrupted(static_cast<uint64_t>(options.waitSeconds) * kMsPerSecond)) return kExitInterrupted;
 
+    // The tunnels come from the port list, which the first adapter pass fills.
+    if (const int failed = session.WaitForFirstPass()) return failed;
     const std::vector<PORT_INFO> ports = manager.ports();
     std::vector<VpnRow> rows;
     for (linkset::vpn_kind kind : linkset::vpn_kinds) {
@@ -128,8 +130,8 @@ int RunVpn(const Options& options) {
         rows.push_back({kind, state, ConnectionOf(kind, state, ports)});
     }
     const std::vector<linkset::vpn_kind> connected = detection.connected_kinds();
-    if (options.json) Print(VpnJson(rows, connected));
-    else Print(VpnAsText(rows, connected));
+    if (options.json) Print(VpnJson(rows, connected, ports));
+    else Print(VpnAsText(rows, connected, ports));
     return kExitOk;
 }
 

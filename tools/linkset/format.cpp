@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include <cctype>
 #include <cstdio>
 #include <map>
 
@@ -71,9 +70,18 @@ std::string OrDash(const std::string& text) { return text.empty() ? "-" : text; 
 // Dial-up ports without an address are phone-book entries nobody has dialled.
 std::string Flags(const PORT_INFO& port) {
     std::string flags;
-    if (port.IsDialUp) flags = port.HasIpAddress ? "dial-up, connected" : "dial-up, not connected";
-    if (port.IsVpnDevice) flags += flags.empty() ? "vpn device" : ", vpn device";
+    const auto add = [&](const std::string& flag) { flags += (flags.empty() ? "" : ", ") + flag; };
+    if (port.IsDialUp) add(port.HasIpAddress ? "dial-up, connected" : "dial-up, not connected");
+    if (port.IsVpnDevice) add("vpn device");
+    if (const linkset::tunnel_class tunnel = linkset::classify_tunnel(port)) add(std::string("tunnel: ") + tunnel.family_name());
     return OrDash(flags);
+}
+
+// null for a port that is no tunnel.
+json TunnelJson(const PORT_INFO& port) {
+    const linkset::tunnel_class tunnel = linkset::classify_tunnel(port);
+    if (!tunnel) return json();
+    return {{"family", tunnel.family_name()}, {"known", tunnel.kind == linkset::tunnel_kind::known_client}};
 }
 
 std::string Addresses(const PORT_INFO& port) { return Join(linkset::addresses_of(port), WithMask); }
@@ -111,16 +119,6 @@ std::string PortKey(const PORT_INFO& port) {
     return linkset::field_text(port.AdapterName) + "|" + linkset::field_text(port.ConnectionName);
 }
 
-// Case-insensitive wildcard match of the whole text.
-bool Matches(const char* pattern, const char* text) {
-    if (*pattern == '\0') return *text == '\0';
-    if (*pattern == '*') return Matches(pattern + 1, text) || (*text != '\0' && Matches(pattern, text + 1));
-    if (*text == '\0') return false;
-    const bool same = *pattern == '?' || std::tolower(static_cast<unsigned char>(*pattern)) ==
-                                             std::tolower(static_cast<unsigned char>(*text));
-    return same && Matches(pattern + 1, text + 1);
-}
-
 // Columns padded to their widest cell, two spaces apart.
 std::string Table(const std::vector<std::vector<std::string>>& rows) {
     std::vector<size_t> widths;
@@ -154,8 +152,8 @@ std::string DisplayName(const PORT_INFO& port) {
 }
 
 bool MatchesPattern(const PORT_INFO& port, const std::string& pattern) {
-    return Matches(pattern.c_str(), linkset::field_text(port.ConnectionName).c_str()) ||
-           Matches(pattern.c_str(), linkset::field_text(port.Description).c_str());
+    return linkset::matches_pattern(pattern.c_str(), linkset::field_text(port.ConnectionName).c_str()) ||
+           linkset::matches_pattern(pattern.c_str(), linkset::field_text(port.Description).c_str());
 }
 
 std::string PortsAsText(const std::vector<PORT_INFO>& ports) {
@@ -208,6 +206,7 @@ json PortJson(const PORT_INFO& p) {
         {"dialUp", p.IsDialUp != 0},
         {"connected", p.IsDialUp ? json(p.HasIpAddress != 0) : json()},
         {"vpnDevice", p.IsVpnDevice != 0},
+        {"tunnel", TunnelJson(p)},
     };
 }
 
@@ -281,23 +280,38 @@ const char* VpnStateName(linkset::vpn_state state) {
     return "unknown";
 }
 
-std::string VpnAsText(const std::vector<VpnRow>& rows, const std::vector<linkset::vpn_kind>& connected) {
+std::string VpnAsText(const std::vector<VpnRow>& rows, const std::vector<linkset::vpn_kind>& connected,
+                      const std::vector<PORT_INFO>& ports) {
     std::vector<std::vector<std::string>> table = {{"kind", "VPN client", "state", "connection"}};
     for (const VpnRow& row : rows)
         table.push_back({std::to_string(static_cast<uint32_t>(row.kind)), linkset::display_name(row.kind),
                          VpnStateName(row.state), OrDash(row.connection)});
     std::string names;
     for (linkset::vpn_kind kind : connected) names += (names.empty() ? "" : ", ") + std::string(linkset::display_name(kind));
-    return Table(table) + "\nconnected: " + (names.empty() ? "none" : names) + "\n";
+    std::vector<std::vector<std::string>> tunnels = {{"tunnel of", "connection", "address"}};
+    for (const PORT_INFO& port : ports)
+        if (const linkset::tunnel_class tunnel = linkset::classify_tunnel(port))
+            tunnels.push_back({tunnel.family_name(), DisplayName(port), Addresses(port)});
+    return Table(table) + "\nconnected: " + (names.empty() ? "none" : names) + "\n\ntunnels in the port list:" +
+           (tunnels.size() == 1 ? " none\n" : "\n" + Table(tunnels));
 }
 
-json VpnJson(const std::vector<VpnRow>& rows, const std::vector<linkset::vpn_kind>& connected) {
-    json kinds = json::array(), connectedKinds = json::array();
+json VpnJson(const std::vector<VpnRow>& rows, const std::vector<linkset::vpn_kind>& connected,
+             const std::vector<PORT_INFO>& ports) {
+    json kinds = json::array(), connectedKinds = json::array(), tunnels = json::array();
     for (const VpnRow& row : rows)
         kinds.push_back({{"kind", static_cast<uint32_t>(row.kind)},
                          {"name", linkset::display_name(row.kind)},
                          {"state", VpnStateName(row.state)},
                          {"connection", row.connection.empty() ? json() : json(row.connection)}});
     for (linkset::vpn_kind kind : connected) connectedKinds.push_back(static_cast<uint32_t>(kind));
-    return {{"kinds", kinds}, {"connected", connectedKinds}};
+    for (const PORT_INFO& port : ports) {
+        json tunnel = TunnelJson(port);
+        if (tunnel.is_null()) continue;
+        tunnel["connectionName"] = Utf8(port.ConnectionName);
+        tunnel["description"] = Utf8(port.Description);
+        tunnel["address"] = Json(linkset::address(port.IpAddress));
+        tunnels.push_back(tunnel);
+    }
+    return {{"kinds", kinds}, {"connected", connectedKinds}, {"tunnels", tunnels}};
 }

@@ -54,6 +54,9 @@ struct VpnRow {
     std::string connection;
 };
 const char* VpnStateName(linkset::vpn_state state);
-// `connected`: the kinds that detection lists as connected.
-std::string VpnAsText(const std::vector<VpnRow>& rows, const std::vector<linkset::vpn_kind>& connected);
-nlohmann::ordered_json VpnJson(const std::vector<VpnRow>& rows, const std::vector<linkset::vpn_kind>& connected);
+// `connected`: the kinds that detection lists as connected; below them, the tunnels among
+// `ports` (linkset::classify_tunnel).
+std::string VpnAsText(const std::vector<VpnRow>& rows, const std::vector<linkset::vpn_kind>& connected,
+                      const std::vector<PORT_INFO>& ports);
+nlohmann::ordered_json VpnJson(const std::vector<VpnRow>& rows, const std::vector<linkset::vpn_kind>& connected,
+                               const std::vector<PORT_INFO>& ports);

@@ -48,7 +48,10 @@ int Session::Start(FirstPass firstPass) {
         std::fprintf(stderr, "linkset: the library could not create its manager (out of memory)\n");
         return kExitFailed;
     }
-    if (firstPass == FirstPass::kSkip) return kExitOk;
+    return firstPass == FirstPass::kSkip ? kExitOk : WaitForFirstPass();
+}
+
+int Session::WaitForFirstPass() {
     const bool showProgress = StderrIsTerminal();
     bool passed = false;
     for (unsigned waited = 0; !passed && waited < kFirstPassTimeoutMs && !Interrupted(); waited += kPollMs) {

@@ -25,6 +25,8 @@ public:
     // Creates the manager and, unless skipped, waits for its first adapter pass (with progress on
     // a terminal). Answers kExitOk, or the exit code to end with once the reason is printed.
     int Start(FirstPass firstPass = FirstPass::kWait);
+    // The wait of Start for a manager started without it; at once when the pass already came.
+    int WaitForFirstPass();
     linkset::manager& manager() { return *m_manager; }
 
 private:
