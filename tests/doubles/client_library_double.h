@@ -20,7 +20,7 @@ inline std::string EnvironmentText(const char* name) {
     const DWORD length = GetEnvironmentVariableA(name, value, sizeof value);
     return length < sizeof value ? std::string(value, length) : std::string();
 }
-// Each call is noted followed by a space; "+" and "-" are loading and freeing.
+// Each call is noted followed by a space.
 inline void NoteCall(const char* journal, const std::string& call) {
     SetEnvironmentVariableA(journal, (EnvironmentText(journal) + call + " ").c_str());
 }

@@ -42,8 +42,4 @@ __declspec(dllexport) int32_t ConAPI_GetRuleData(void* session, unsigned char* r
 __declspec(dllexport) int32_t ConAPI_GetNextRuleData(void* session, unsigned char* rule) { return Noted(session, "N", ReadRule(rule)); }
 __declspec(dllexport) int32_t ConAPI_Close(void* session) { return Noted(session, "C", 0); }
 
-BOOL WINAPI DllMain(HINSTANCE, DWORD reason, void*) {
-    if (reason == DLL_PROCESS_ATTACH || reason == DLL_PROCESS_DETACH) NoteCall(kConApiCalls, reason == DLL_PROCESS_ATTACH ? "+" : "-");
-    return TRUE;
-}
 }  // extern "C"
