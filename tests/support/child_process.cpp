@@ -135,10 +135,7 @@ ChildRun RunChild(const std::string& gtestFilter, const ChildOptions& options) {
 
 ChildRun RunAsWindowsVersion(const std::string& version, const std::string& gtestFilter,
                              const std::string& childArgument) {
-    ChildOptions options;
-    options.windowsVersion = version;
-    options.childArgument = childArgument;
-    return RunChild(gtestFilter, options);
+    return RunChild(gtestFilter, {.windowsVersion = version, .childArgument = childArgument});
 }
 
 bool ChildPassed(const ChildRun& run) {
