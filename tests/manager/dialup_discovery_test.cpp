@@ -4,7 +4,6 @@
 
 #include <linkset/linkset.h>
 
-#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
