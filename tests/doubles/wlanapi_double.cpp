@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "client_library_double.h"  // EnvironmentText
 #include "wlan_double.h"
 
 namespace {
@@ -32,12 +33,6 @@ constexpr std::size_t kGuidTextLength = 38;
 std::atomic<LONG> g_outstanding{0};
 char g_handleCookie;
 
-std::string Scenario() {
-    char value[4096] = {};
-    const DWORD length = GetEnvironmentVariableA(kWlanDoubleVariable, value, sizeof value);
-    return length < sizeof value ? std::string(value, length) : std::string();
-}
-
 // "{GUID},{GUID},...": each GUID text is of fixed length.
 std::vector<GUID> Interfaces(const std::string& scenario) {
     std::vector<GUID> guids;
@@ -56,7 +51,7 @@ extern "C" {
 __declspec(dllexport) DWORD WINAPI WlanOpenHandle(DWORD clientVersion, void* reserved, DWORD* negotiated,
                                                   HANDLE* client) {
     if (clientVersion != kClientVersion || reserved || !negotiated || !client) return ERROR_INVALID_PARAMETER;
-    if (Scenario() == kWlanFailOpen) return ERROR_SERVICE_NOT_ACTIVE;
+    if (EnvironmentText(kWlanDoubleVariable) == kWlanFailOpen) return ERROR_SERVICE_NOT_ACTIVE;
     *negotiated = kClientVersion;
     *client = &g_handleCookie;
     ++g_outstanding;
@@ -71,7 +66,7 @@ __declspec(dllexport) DWORD WINAPI WlanCloseHandle(HANDLE client, void* reserved
 
 __declspec(dllexport) DWORD WINAPI WlanEnumInterfaces(HANDLE client, void* reserved, InterfaceList** list) {
     if (client != &g_handleCookie || reserved || !list) return ERROR_INVALID_PARAMETER;
-    const std::string scenario = Scenario();
+    const std::string scenario = EnvironmentText(kWlanDoubleVariable);
     if (scenario == kWlanFailEnum) return ERROR_NOT_ENOUGH_MEMORY;
     const std::vector<GUID> guids = Interfaces(scenario);
     const std::size_t size = offsetof(InterfaceList, items) + (guids.size() + 1) * sizeof(InterfaceInfo);

@@ -2,7 +2,6 @@
 // records a host then receives.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -18,10 +17,9 @@ uint32_t Ip(const char* text) { return ParseDottedAddress(text); }
 
 // One adapter pass of a fresh manager on `machine`.
 std::vector<PORT_INFO> Discover(const Machine& machine) {
-    const MachineScope scope(machine);
-    CLinkSetManager manager(CLinkSetManager::Start::WithoutMaintenanceThread);
-    ManagerProbe(manager).AdapterPass();
-    return Ports(manager);
+    ManagerOnMachine on(machine);
+    on.probe.AdapterPass();
+    return Ports(on.manager);
 }
 
 const PORT_INFO& Find(const std::vector<PORT_INFO>& ports, const std::string& adapterName) {
@@ -98,13 +96,9 @@ TEST(AdapterDiscovery, FillsAddressesGatewayMacDhcpWinsAndDnsWithinTheirRooms) {
     machine.ipHelper.adapters = {busy, bare, full, crowded};
     const std::vector<PORT_INFO> ports = Discover(machine);
     ASSERT_EQ(ports.size(), 4u);
+    // The address list, its cap and the first gateway are checked on random machines too.
     const PORT_INFO& b = ports[0];
-    EXPECT_EQ(b.IpAddressCount, 200u);
-    EXPECT_EQ(b.IpAddress, Ip("10.1.0.1"));
     EXPECT_EQ(b.IpMask, Ip("255.255.0.0"));
-    EXPECT_EQ(b.IpAddresses[199].Address, Ip("10.1.1.100"));
-    EXPECT_EQ(b.Gateway, Ip("10.1.0.254"));
-    EXPECT_EQ(b.HasIpAddress + b.HasGateway, 2u);
     EXPECT_EQ(std::vector<unsigned char>(b.MacAddress, b.MacAddress + 6), (std::vector<unsigned char>{1, 2, 3, 4, 5, 6}));
     EXPECT_EQ(b.DhcpEnabled, 1u);
     EXPECT_EQ(b.DhcpServer, Ip("10.1.0.250"));
@@ -134,19 +128,16 @@ TEST(AdapterDiscovery, PppPortsNamedAlikeAreOneAndAddresslessOnesDoNotPileUp) {
                                  MakeAdapter("{EE}", MIB_IF_TYPE_ETHERNET, 3, "10.2.0.3"),
                                  MakeAdapter("{ee}", MIB_IF_TYPE_ETHERNET, 4, "10.2.0.4"),
                                  MakeAdapter("{DIALING}", MIB_IF_TYPE_PPP, 5, "0.0.0.0")};
-    const MachineScope scope(machine);
-    CLinkSetManager manager(CLinkSetManager::Start::WithoutMaintenanceThread);
-    ManagerProbe probe(manager);
-    PORT_INFO entry = MakePort(PORT_TYPE_DIALUP, "Office VPN", 0);
-    std::strcpy(entry.AdapterName, "NdisWanIp");
-    probe.SetPorts({entry});
+    ManagerOnMachine on(machine);
+    on.probe.SetPorts({PhoneBookEntry("Office VPN")});
     for (int pass = 0; pass < 3; ++pass) {
-        probe.AdapterPass();
-        const std::vector<PORT_INFO> ports = Ports(manager);
+        on.probe.AdapterPass();
+        const std::vector<PORT_INFO> ports = Ports(on.manager);
         ASSERT_EQ(ports.size(), 5u) << "pass " << pass;  // Ethernet adapters are never merged
         EXPECT_EQ(ports[0].IpAddress, Ip("10.2.0.2"));    // the later one's data
         EXPECT_STREQ(ports[1].AdapterName, "{DIALING}");
-        EXPECT_STREQ(ports[2].ConnectionName, "Office VPN");  // the phone-book entry stays
+        EXPECT_STREQ(ports[2].ConnectionName, "Office VPN");  // the phone-book entry stays, behind the PPP ports
+        EXPECT_STREQ(ports[3].AdapterName, "{EE}");
     }
 }
 
@@ -154,9 +145,7 @@ TEST(AdapterDiscovery, TheChangeCountMovesOnlyWhenTheSumOfFirstAddressesMoves) {
     Machine machine;
     machine.ipHelper.adapters = {MakeAdapter("{S1}", MIB_IF_TYPE_ETHERNET, 1, "10.4.0.1"),
                                  MakeAdapter("{S2}", MIB_IF_TYPE_ETHERNET, 2, "10.4.0.2")};
-    MachineScope scope(machine);
-    CLinkSetManager manager(CLinkSetManager::Start::WithoutMaintenanceThread);
-    ManagerProbe probe(manager);
+    ManagerOnMachine on(machine);
     std::vector<FakeAdapter>& adapters = machine.ipHelper.adapters;
     const struct {
         const char* step;
@@ -171,10 +160,10 @@ TEST(AdapterDiscovery, TheChangeCountMovesOnlyWhenTheSumOfFirstAddressesMoves) {
     for (const auto& step : steps) {
         SCOPED_TRACE(step.step);
         step.change();
-        scope.SetIpHelper(machine.ipHelper);
-        probe.AdapterPass();
-        EXPECT_EQ(manager.GetChangeCount(), step.changeCount);
-        EXPECT_EQ(Ports(manager).size(), adapters.size());
+        on.scope.SetIpHelper(machine.ipHelper);
+        on.probe.AdapterPass();
+        EXPECT_EQ(on.manager.GetChangeCount(), step.changeCount);
+        EXPECT_EQ(Ports(on.manager).size(), adapters.size());
     }
 }
 
@@ -198,31 +187,30 @@ TEST(AdapterDiscovery, AFailingCallEmptiesThePassButKeepsThePhoneBook) {
         adapter.dns = {"10.6.0.53"};
         Machine machine;
         machine.ipHelper = {{adapter}, row.fault};
-        const MachineScope scope(machine);
-        CLinkSetManager manager(CLinkSetManager::Start::WithoutMaintenanceThread);
-        ManagerProbe probe(manager);
-        PORT_INFO entry = MakePort(PORT_TYPE_DIALUP, "entry", 0);
-        std::strcpy(entry.AdapterName, "NdisWanIp");
-        probe.SetPorts({entry, MakePort(PORT_TYPE_ETHERNET, "old", Ip("10.6.0.9"))});
-        if (row.unloaded) probe.UnloadIpHelper();
-        probe.AdapterPass();
-        const std::vector<PORT_INFO> ports = Ports(manager);
+        ManagerOnMachine on(machine);
+        on.probe.SetPorts({PhoneBookEntry("entry"), MakePort(PORT_TYPE_ETHERNET, "old", Ip("10.6.0.9"))});
+        if (row.unloaded) on.probe.UnloadIpHelper();
+        on.probe.AdapterPass();
+        const std::vector<PORT_INFO> ports = Ports(on.manager);
         ASSERT_EQ(ports.size(), row.ports);
         EXPECT_STREQ(ports[0].ConnectionName, "entry");
-        if (row.ports == 2) {
-            EXPECT_EQ(ports[1].DnsServerCount, 0u);
-        }
-        EXPECT_EQ(manager.GetChangeCount(), 1u);  // the signature moved from 1, to 0 or to the address
+        EXPECT_EQ(ports.back().DnsServerCount, 0u);
+        EXPECT_EQ(on.manager.GetChangeCount(), 1u);  // the signature moved from 1, to 0 or to the address
     }
 }
 
 // Before Vista the description comes from the registry's network cards. The wireless rule comes
-// last and wins over every type: with the wireless LAN service, its list alone decides; without
-// it (Windows 2000), an 802.11 link speed.
-TEST(AdapterDiscoveryChild, WirelessAndRegistryDescriptionsBeforeVista) {
-    const std::string role = ChildArgument();
-    if (role.empty()) GTEST_SKIP() << "runs only as a child";
-    const bool withService = role == "wlan";
+// last and wins over every type: with the wireless LAN service (XP), its list alone decides;
+// without it (Windows 2000), an 802.11 link speed.
+TEST(AdapterDiscovery, WirelessAndRegistryDescriptionsBeforeVista) {
+    const std::string version = ChildArgument();
+    if (version.empty()) {
+        for (const char* v : {"winxp", "win2k"})
+            ExpectChildPasses({.windowsVersion = v, .dllOverrides = {{"iphlpapi", "native,builtin"}, {"wlanapi", "native"}},
+                               .systemDouble = WinePath(DOUBLES_DIR "/wlanapi_double/wlanapi.dll"), .childArgument = v});
+        return;
+    }
+    const bool withService = version == "winxp";
     // The wireless LAN service names interfaces by GUID, so these adapters carry real ones.
     const std::string w54 = "{00000054-0000-4000-8000-000000000001}", w100 = "{00000100-0000-4000-8000-000000000002}",
                       wc = "{0000000C-0000-4000-8000-000000000003}", wp = "{0000000D-0000-4000-8000-000000000004}";
@@ -245,18 +233,6 @@ TEST(AdapterDiscoveryChild, WirelessAndRegistryDescriptionsBeforeVista) {
     EXPECT_EQ(type(wp), withService ? PORT_TYPE_DIALUP : PORT_TYPE_WIRELESS);
     EXPECT_EQ(Find(ports, wp).IsDialUp, 1u);
     EXPECT_EQ(Find(ports, w100).Description, std::string(131, 'd'));  // cut to the field
-}
-
-TEST(AdapterDiscovery, WirelessAndRegistryDescriptionsBeforeVista) {
-    for (const char* role : {"wlan", "speed"}) {
-        ChildOptions options;
-        options.childArgument = role;
-        options.windowsVersion = role == std::string("wlan") ? "winxp" : "win2k";
-        options.dllOverrides = {{"iphlpapi", "native,builtin"}, {"wlanapi", "native"}};
-        options.systemDouble = WinePath(DOUBLES_DIR "/wlanapi_double/wlanapi.dll");
-        const ChildRun run = RunChild("AdapterDiscoveryChild.*", options);
-        EXPECT_TRUE(ChildPassed(run)) << role << ":\n" << run.output;
-    }
 }
 
 }  // namespace

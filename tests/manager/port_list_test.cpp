@@ -1,4 +1,5 @@
-// The list rules both discovery passes rely on, and the dotted-address parser.
+// The list rules both discovery passes rely on, and the dotted-address parser. How an adapter
+// pass merges its ports into the list is checked end to end (adapter_discovery_test.cpp).
 #include <gtest/gtest.h>
 
 #include <string>
@@ -14,12 +15,6 @@ std::vector<std::string> Names(const PortList& list) {
     std::vector<std::string> names;
     for (const auto& port : list) names.push_back(port->ConnectionName);
     return names;
-}
-
-PORT_INFO PhoneBookEntry(const char* name) {
-    PORT_INFO entry = MakePort(PORT_TYPE_DIALUP, name, 0);
-    std::strcpy(entry.AdapterName, kPhoneBookAdapterName);
-    return entry;
 }
 
 TEST(AddPort, ADialUpPortWithoutConnectionNameIsMatchedByItsAdapterName) {
@@ -48,21 +43,6 @@ TEST(PurgePorts, ModesSelectPhoneBookEntriesOrEverythingElse) {
         PurgePorts(list, mode);
         EXPECT_EQ(Names(list), left) << static_cast<int>(mode);
     }
-}
-
-TEST(MergeAdapterPorts, PutsPppFirstThenSurvivingEntriesThenTheOthers) {
-    PortList ports;
-    AddPort(ports, PhoneBookEntry("entry"));
-    AddPort(ports, MakePort(PORT_TYPE_ETHERNET, "old lan", 0x0900000A));
-    uint32_t sum = 1;
-    AdapterPass pass;
-    for (const PORT_INFO& port : {MakePort(PORT_TYPE_ETHERNET, "lan1", 1), MakePort(PORT_TYPE_DIALUP, "ppp1", 2),
-                                  MakePort(PORT_TYPE_WIRELESS, "wifi", 3), MakePort(PORT_TYPE_DIALUP, "ppp2", 4)})
-        AddPort(pass.ports, port);
-    pass.signature = 10;
-    EXPECT_TRUE(MergeAdapterPorts(ports, sum, std::move(pass)));
-    EXPECT_EQ(Names(ports), (std::vector<std::string>{"ppp1", "ppp2", "entry", "lan1", "wifi"}));
-    EXPECT_EQ(sum, 10u);
 }
 
 TEST(ParseDottedAddress, GivesNetworkOrderAndRefusesIncompleteText) {

@@ -33,26 +33,20 @@ const JuniperCase kJuniperCases[] = {
 
 // Runs in a child process, where the class-wide counts start afresh.
 TEST(VpnThroughTheManager, PacingOfEachKindAndTheJuniperAdapter) {
-    if (ChildArgument().empty()) {
-        ChildOptions options;
-        options.dllOverrides = {{"iphlpapi", "native,builtin"}, {"rasapi32", "native,builtin"}};
-        const ChildRun run = RunChild("VpnThroughTheManager.*", options);
-        EXPECT_TRUE(ChildPassed(run)) << run.output;
-        return;
-    }
-    MachineScope scope{Machine{}};
+    if (ChildArgument().empty())
+        return ExpectChildPasses({.dllOverrides = {{"iphlpapi", "native,builtin"}, {"rasapi32", "native,builtin"}}});
     RegistryScenario registry({kCiscoKey, kCheckpointKey, kAventailKey, kJuniperKey32BitView, "SOFTWARE\\Juniper networks"});
-    CLinkSetManager manager(CLinkSetManager::Start::WithoutMaintenanceThread);
-    ASSERT_EQ(manager.OpenVPNDetector(1), LS_OK);
+    ManagerOnMachine on{Machine{}};
+    ASSERT_EQ(on.manager.OpenVPNDetector(1), LS_OK);
     // A failing query leaves 2, which no row expects.
-    const auto Status = [&](EPLUGINTYPE kind) { uint32_t status = 2; manager.CheckVPNStatus(kind, &status); return status; };
+    const auto Status = [&](EPLUGINTYPE kind) { uint32_t status = 2; on.manager.CheckVPNStatus(kind, &status); return status; };
     // Every trace is up for the third update only: the answers after each show which updates worked.
     registry.CreateKey(kJuniperKey32BitView);
     std::string seen;
     for (bool up : {false, false, true, false, false, false}) {
         SetTunnelValues(registry, up, up, up);
-        scope.SetIpHelper(AdaptersWith(kTunnelAdapter, up));
-        ManagerProbe(manager).Tick(1);  // an adapter tick: the adapter pass, then the detector's update
+        on.scope.SetIpHelper(AdaptersWith(kTunnelAdapter, up));
+        on.probe.Tick(1);  // an adapter tick: the adapter pass, then the detector's update
         seen += ' ';
         for (EPLUGINTYPE kind : {PLUGIN_CHECKPOINT, PLUGIN_CISCO3000, PLUGIN_AVENTAIL, PLUGIN_JUNIPERSSL, PLUGIN_ALCATEL})
             seen += std::to_string(Status(kind));
@@ -65,8 +59,8 @@ TEST(VpnThroughTheManager, PacingOfEachKindAndTheJuniperAdapter) {
         SCOPED_TRACE(c.name);
         RegDeleteTreeA(HKEY_LOCAL_MACHINE, kJuniperKey32BitView);
         registry.CreateKey(c.key);
-        scope.SetIpHelper(c.ipHelper);
-        for (int update = 0; update < 3; ++update) ManagerProbe(manager).Tick(1);  // one update in three works
+        on.scope.SetIpHelper(c.ipHelper);
+        for (int update = 0; update < 3; ++update) on.probe.Tick(1);  // one update in three works
         EXPECT_EQ(Status(PLUGIN_JUNIPERSSL), c.want);
     }
 }

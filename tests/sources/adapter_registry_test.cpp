@@ -159,17 +159,10 @@ TEST_F(AdapterRegistry, ConnectionNamesComeFromTheNetworkKey) {
         EXPECT_EQ(Watched([&] { return LookupConnectionName(Guid(n).c_str(), name, sizeof name); }), -1) << n;
 }
 
-TEST(AdapterRegistryNt4, ConnectionNameIsTheAdapterName) {
-    const ChildRun run = RunAsWindowsVersion("nt40", "AdapterRegistryChild.*");
-    EXPECT_TRUE(ChildPassed(run)) << run.output;
-}
-
 // Before Windows 2000 the registry is not asked, even when it holds a connection name.
-TEST(AdapterRegistryChild, ConnectionNameIsTheAdapterNameOnNt4) {
-    if (ChildArgument().empty()) GTEST_SKIP() << "runs only as a child";
-    RegistryScenario scenario({kConnections});
-    scenario.SetString(ConnectionKey(0), "Name", "Local Area Connection");
-
+TEST_F(AdapterRegistry, ConnectionNameIsTheAdapterNameOnNt4) {
+    if (ChildArgument().empty()) return ExpectChildPasses({.windowsVersion = "nt40"});
+    m_scenario.SetString(ConnectionKey(0), "Name", "Local Area Connection");
     char name[260];
     EXPECT_EQ(LookupConnectionName(Guid(0).c_str(), name, sizeof name), 0);
     EXPECT_EQ(name, Guid(0));

@@ -125,22 +125,17 @@ const ChildCase kChildCases[] = {
 };
 
 TEST(IpHelper, TakesTheFirstAcceptableCopyOnTheSearchPath) {
-    for (const ChildCase& c : kChildCases) {
-        ChildOptions options;
-        options.childArgument = c.role;
-        options.folder = DoubleDir(c.dir);
-        options.dllOverrides = {{"iphlpapi", "native,builtin"}};
-        if (c.role == std::string("all-refused")) options.systemDouble = options.folder + "\\" + kIpHelper;
-        const ChildRun run = RunChild("IpHelperChild.*", options);
-        EXPECT_TRUE(ChildPassed(run)) << c.role << ":\n" << run.output;
-    }
-}
-
-TEST(IpHelperChild, BindsTheCopyItsFolderOffers) {
     const std::string role = ChildArgument();
+    if (role.empty()) {
+        for (const ChildCase& c : kChildCases) {
+            const std::string folder = DoubleDir(c.dir), inSystem = c.role == std::string("all-refused") ? folder + "\\" + kIpHelper : "";
+            ExpectChildPasses({.folder = folder, .dllOverrides = {{"iphlpapi", "native,builtin"}}, .systemDouble = inSystem, .childArgument = c.role});
+        }
+        return;
+    }
     const auto c = std::find_if(std::begin(kChildCases), std::end(kChildCases),
                                 [&](const ChildCase& k) { return role == k.role; });
-    if (c == std::end(kChildCases)) GTEST_SKIP() << "runs only as a child";
+    ASSERT_NE(c, std::end(kChildCases)) << role;
     RecordingDebugLog log;
     ScopedDebugLog installed(log, &LsSetDebugOutput);
     const HandleCount handles;

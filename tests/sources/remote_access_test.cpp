@@ -21,7 +21,6 @@
 #include "recording_log.h"
 #include "resource_counts.h"
 #include "sources/miniras.h"
-#include "system/system_facts.h"
 #include "system_program.h"
 #include "test_service.h"
 
@@ -148,23 +147,12 @@ HMODULE WINAPI CountedLoadLibrary(const char* name) {
     return g_loadLibrary(name);
 }
 
-TEST(MiniRas, RefusesAnIncompleteLibraryAndWantsRasManRunningOnNt4) {
-    for (const char* version : {"", "nt40"}) {
-        ChildOptions options;
-        options.windowsVersion = version;
-        if (!*version) {
-            options.systemDouble = WinePath(DOUBLES_DIR "/rasapi32_without_hang_up/rasapi32.dll");
-            options.dllOverrides = {{"rasapi32", "native"}};
-        }
-        const ChildRun run = RunChild("MiniRasChild.*", options);
-        EXPECT_TRUE(ChildPassed(run)) << version << ":\n" << run.output;
-    }
-}
-
 // All eight names are required, also those never called: the library is freed at once, and the
 // next load tries again.
-TEST(MiniRasChild, ALibraryLackingOneNameIsFreedAndTriedAgain) {
-    if (ChildArgument().empty() || !IsWindows2000OrLater()) GTEST_SKIP() << "runs only as a child";
+TEST(MiniRas, ALibraryLackingOneNameIsFreedAndTriedAgain) {
+    if (ChildArgument().empty())
+        return ExpectChildPasses({.dllOverrides = {{"rasapi32", "native"}},
+                                  .systemDouble = WinePath(DOUBLES_DIR "/rasapi32_without_hang_up/rasapi32.dll")});
     const ImportPatch loads(ThisExecutable(), "KERNEL32.dll", "LoadLibraryA", &CountedLoadLibrary, &g_loadLibrary);
     for (int attempt = 1; attempt <= 2; ++attempt) {
         EXPECT_EQ(MiniRasLoad(), -1);
@@ -174,8 +162,8 @@ TEST(MiniRasChild, ALibraryLackingOneNameIsFreedAndTriedAgain) {
 }
 
 // The service's state right after the start request decides; the not-installed line comes once.
-TEST(MiniRasChild, OnNt4TheRasManServiceMustRunRightAfterTheStartRequest) {
-    if (ChildArgument().empty() || IsWindows2000OrLater()) GTEST_SKIP() << "runs only as a child on NT 4";
+TEST(MiniRas, OnNt4TheRasManServiceMustRunRightAfterTheStartRequest) {
+    if (ChildArgument().empty()) return ExpectChildPasses({.windowsVersion = "nt40"});
     RecordingDebugLog log;
     const ScopedDebugLog installed(log, &LsSetDebugOutput);
     const std::string waiting = "Waiting for RAS service  ";

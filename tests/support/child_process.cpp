@@ -1,5 +1,6 @@
 #include "child_process.h"
 
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <cstdlib>
@@ -134,10 +135,7 @@ ChildRun RunChild(const std::string& gtestFilter, const ChildOptions& options) {
 
 ChildRun RunAsWindowsVersion(const std::string& version, const std::string& gtestFilter,
                              const std::string& childArgument) {
-    ChildOptions options;
-    options.windowsVersion = version;
-    options.childArgument = childArgument;
-    return RunChild(gtestFilter, options);
+    return RunChild(gtestFilter, {.windowsVersion = version, .childArgument = childArgument});
 }
 
 bool ChildPassed(const ChildRun& run) {
@@ -145,6 +143,12 @@ bool ChildPassed(const ChildRun& run) {
     const std::size_t passed = run.output.find(kPassed);
     return run.exitCode == 0 && passed != std::string::npos &&
            std::atoi(run.output.c_str() + passed + sizeof kPassed - 1) > 0;
+}
+
+void ExpectChildPasses(const ChildOptions& options) {
+    const ::testing::TestInfo& test = *::testing::UnitTest::GetInstance()->current_test_info();
+    const ChildRun run = RunChild(std::string(test.test_suite_name()) + "." + test.name(), options);
+    EXPECT_TRUE(ChildPassed(run)) << options.windowsVersion << " " << options.childArgument << ":\n" << run.output;
 }
 
 std::string ChildArgument() {

@@ -1,10 +1,5 @@
 #include "recording_log.h"
 
-bool RecordingDebugLog::IsEnabled() {
-    ++isEnabledCalls;
-    return enabled;
-}
-
 void RecordingDebugLog::Write(const outputstr* line) {
     // The length field is what a host trusts; a mismatch with the text would show here.
     std::string text = line->text ? std::string(line->text, static_cast<size_t>(line->length)) : std::string();

@@ -7,25 +7,20 @@
 #include <functional>
 #include <memory>
 
-// A short lock for test bookkeeping shared with worker threads.
-class TestLock {
-public:
-    void Lock() { AcquireSRWLockExclusive(&m_lock); }
-    void Unlock() { ReleaseSRWLockExclusive(&m_lock); }
-
-private:
-    SRWLOCK m_lock = SRWLOCK_INIT;
+// A short lock for test bookkeeping shared with worker threads, held by a TestLockGuard.
+struct TestLock {
+    SRWLOCK lock = SRWLOCK_INIT;
 };
 
 class TestLockGuard {
 public:
-    explicit TestLockGuard(TestLock& lock) : m_lock(lock) { m_lock.Lock(); }
-    ~TestLockGuard() { m_lock.Unlock(); }
+    explicit TestLockGuard(TestLock& lock) : m_lock(lock.lock) { AcquireSRWLockExclusive(&m_lock); }
+    ~TestLockGuard() { ReleaseSRWLockExclusive(&m_lock); }
     TestLockGuard(const TestLockGuard&) = delete;
     TestLockGuard& operator=(const TestLockGuard&) = delete;
 
 private:
-    TestLock& m_lock;
+    SRWLOCK& m_lock;
 };
 
 // Runs `body` on a thread of its own; Join waits for it, at most `milliseconds`, and says
