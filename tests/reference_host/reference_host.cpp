@@ -37,14 +37,19 @@ void* __stdcall FailingCreateEvent(void*, int, int, const char*) {
     return nullptr;
 }
 
-// LinkSet.dll's CreateEventA fails while `create` runs, so the maintenance thread cannot start;
-// answers whether the host's `catch` took the exception that leaves the factory.
-template <class Create>
-bool RaisedWithoutEvents(Create create) {
+// LinkSet.dll's CreateEventA fails while a manager is created, so the maintenance thread cannot
+// start; answers what the host's `catch (Caught)` took from the factory, or null.
+template <class Caught>
+CQndException* RaisedWithoutEvents() {
     void** slot = ImportSlot(GetModuleHandleA("LinkSet.dll"), "KERNEL32.dll", "CreateEventA");
-    if (slot == nullptr) return false;
+    if (slot == nullptr) return nullptr;
     void* real = SwapSlot(slot, reinterpret_cast<void*>(&FailingCreateEvent));
-    const bool caught = create();
+    CQndException* caught = nullptr;
+    try {
+        LsDeleteLinkSetManager(LsCreateLinkSetManager());
+    } catch (Caught e) {
+        caught = static_cast<CQndException*>(e);
+    }
     SwapSlot(slot, real);
     return caught;
 }
@@ -52,32 +57,18 @@ bool RaisedWithoutEvents(Create create) {
 void CheckStartFailure() {
     static HostLog log;
     LsSetDebugOutput(&log);
-    Check(RaisedWithoutEvents([] {
-              try {
-                  LsDeleteLinkSetManager(LsCreateLinkSetManager());
-              } catch (CQndException* e) {
-                  Check(strcmp(e->Reason.c_str(), "<LinkSetMgr>:: failed to start maintenance thread.") == 0 &&
-                            e->ReasonCode == 0 && strcmp(e->TypeName.c_str(), "QndException") == 0 &&
-                            strcmp(e->SourceFile.c_str(), ".\\LinkSetMgr") == 0 && e->SourceLine == 184,
-                        "the caught CQndException* carries reason, code, type name and source");
-                  e->Delete();  // slot 1
-                  return true;
-              }
-              return false;
-          }),
-          "catch (CQndException*) takes the start failure of LsCreateLinkSetManager");
+    CQndException* e = RaisedWithoutEvents<CQndException*>();
+    Check(e != nullptr, "catch (CQndException*) takes the start failure of LsCreateLinkSetManager");
+    Check(e != nullptr && strcmp(e->Reason.c_str(), "<LinkSetMgr>:: failed to start maintenance thread.") == 0 &&
+              e->ReasonCode == 0 && strcmp(e->TypeName.c_str(), "QndException") == 0 &&
+              strcmp(e->SourceFile.c_str(), ".\\LinkSetMgr") == 0 && e->SourceLine == 184,
+          "the caught CQndException* carries reason, code, type name and source");
+    if (e != nullptr) e->Delete();  // slot 1
     Check(log.Saw("GenericThread:StartThread(ERROR) failed to create running event.\n"), "the cause reached the host's log first");
     LsSetDebugOutput(nullptr);
-    Check(RaisedWithoutEvents([] {
-              try {
-                  LsDeleteLinkSetManager(LsCreateLinkSetManager());
-              } catch (void* e) {
-                  static_cast<CQndException*>(e)->Delete();
-                  return true;
-              }
-              return false;
-          }),
-          "catch (void*) takes it too");
+    e = RaisedWithoutEvents<void*>();
+    Check(e != nullptr, "catch (void*) takes it too");
+    if (e != nullptr) e->Delete();
 }
 
 PORT_INFO g_ports[65];  // static: too large for the stack; one spare record to see overruns

@@ -34,11 +34,18 @@ const Allocator kAllocators[] = {{"malloc", reinterpret_cast<void*>(&FailingMall
                                  {"realloc", reinterpret_cast<void*>(&FailingRealloc), reinterpret_cast<void**>(&g_realRealloc)},
                                  {"calloc", reinterpret_cast<void*>(&FailingCalloc), reinterpret_cast<void**>(&g_realCalloc)}};
 
-enum class Catch { ByType, AsStdException, Anything };
+// Stands for `catch (...)`: nothing is ever thrown as this.
+struct Anything {
+    const char* what() const { return ""; }
+};
+template <class Caught> struct CatchesAll { static const bool value = false; };
+template <> struct CatchesAll<Anything> { static const bool value = true; };
 
 // Creates a manager with `function` failing from call `failFrom` on; answers 1 for a manager,
-// 0 for null, 2 for the failure caught as `how` with the text "bad allocation".
-int CreateWith(void* library, const char* function, int failFrom, Catch how) {
+// 0 for null, 2 for the failure caught as `Caught&` (by `catch (...)` for Anything) with the text
+// "bad allocation", -1 for anything else.
+template <class Caught>
+int CreateWith(void* library, const char* function, int failFrom) {
     const auto create = reinterpret_cast<Create>(GetProcAddress(library, "?LsCreateLinkSetManager@@YAPEAVILinkSetManager@@XZ"));
     const auto destroy = reinterpret_cast<Delete>(GetProcAddress(library, "?LsDeleteLinkSetManager@@YAXPEAVILinkSetManager@@@Z"));
     void** slot = ImportSlot(library, "msvcrt.dll", function);
@@ -50,45 +57,26 @@ int CreateWith(void* library, const char* function, int failFrom, Catch how) {
     *allocator->real = real;
     g_allocations = 0;
     g_failFrom = failFrom;
-    const auto attempt = [&] {
+    int outcome = -1;
+    try {
         ILinkSetManager* manager = create();
         SwapSlot(slot, real);
         destroy(manager);
-        return manager != nullptr ? 1 : 0;
-    };
-    const auto bad = [](const char* what) { return strcmp(what, "bad allocation") == 0 ? 2 : -1; };
-    int outcome = -1;
-    switch (how) {
-        case Catch::ByType:
-            try {
-                outcome = attempt();
-            } catch (std::bad_alloc& e) {
-                outcome = bad(e.what());
-            }
-            break;
-        case Catch::AsStdException:
-            try {
-                outcome = attempt();
-            } catch (std::exception& e) {
-                outcome = bad(e.what());
-            }
-            break;
-        case Catch::Anything:
-            try {
-                outcome = attempt();
-            } catch (...) {
-                outcome = 2;
-            }
-            break;
+        outcome = manager != nullptr ? 1 : 0;
+    } catch (Caught& e) {
+        outcome = strcmp(e.what(), "bad allocation") == 0 ? 2 : -1;
+    } catch (...) {
+        outcome = CatchesAll<Caught>::value ? 2 : -1;
     }
     SwapSlot(slot, real);
     return outcome;
 }
 
 // Loads LinkSet.dll, creates a manager under the failure, unloads the library again.
-int Attempt(const char* function, int failFrom, Catch how) {
+template <class Caught = std::bad_alloc>
+int Attempt(const char* function, int failFrom) {
     void* library = LoadLibraryA("LinkSet.dll");
-    const int outcome = CreateWith(library, function, failFrom, how);
+    const int outcome = CreateWith<Caught>(library, function, failFrom);
     FreeLibrary(library);
     return GetModuleHandleA("LinkSet.dll") == nullptr ? outcome : -1;
 }
@@ -96,9 +84,9 @@ int Attempt(const char* function, int failFrom, Catch how) {
 }  // namespace
 
 extern "C" void HostEntry() {
-    Check(Attempt("realloc", 1, Catch::ByType) == 2, "realloc failing: catch (std::bad_alloc&), then the DLL unloads");
-    Check(Attempt("realloc", 1, Catch::AsStdException) == 2, "catch (std::exception&) takes it too");
-    Check(Attempt("realloc", 1, Catch::Anything) == 2, "and catch (...)");
+    Check(Attempt("realloc", 1) == 2, "realloc failing: catch (std::bad_alloc&), then the DLL unloads");
+    Check(Attempt<std::exception>("realloc", 1) == 2, "catch (std::exception&) takes it too");
+    Check(Attempt<Anything>("realloc", 1) == 2, "and catch (...)");
     // malloc and calloc failing from each of their first calls on: a null where the allocator's
     // null is the answer (the manager object itself), a manager without what could not be made,
     // or the failure caught by type; never anything else, and never the end of the host.
@@ -108,7 +96,7 @@ extern "C" void HostEntry() {
     for (const auto& [function, what] : sweep) {
         bool sound = true;
         for (int failFrom = 1; failFrom <= 8; ++failFrom) {
-            const int outcome = Attempt(function, failFrom, Catch::ByType);
+            const int outcome = Attempt(function, failFrom);
             sound = sound && outcome >= 0;
             caughtByType = caughtByType || outcome == 2;
         }
