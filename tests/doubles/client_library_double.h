@@ -20,9 +20,20 @@ inline std::string EnvironmentText(const char* name) {
     const DWORD length = GetEnvironmentVariableA(name, value, sizeof value);
     return length < sizeof value ? std::string(value, length) : std::string();
 }
-// Each call is noted followed by a space.
+// Each call is noted followed by a space, unless the process keeps no journals (a run that
+// counts its heap, which a growing environment would swell).
+constexpr char kNoJournals[] = "LINKSET_NO_JOURNALS";
 inline void NoteCall(const char* journal, const std::string& call) {
+    if (GetEnvironmentVariableA(kNoJournals, nullptr, 0) != 0) return;
     SetEnvironmentVariableA(journal, (EnvironmentText(journal) + call + " ").c_str());
+}
+// The C++ runtime built into a double keeps its emergency exception pool until told otherwise;
+// a double that goes at every unload gives it back, so that loading it again costs nothing.
+namespace __gnu_cxx {
+void __freeres() noexcept;
+}
+inline void ReleaseRuntimeAtUnload(DWORD reason) {
+    if (reason == DLL_PROCESS_DETACH) __gnu_cxx::__freeres();
 }
 inline std::string TakeCalls(const char* journal) {
     const std::string calls = EnvironmentText(journal);

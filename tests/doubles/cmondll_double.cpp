@@ -46,6 +46,7 @@ __declspec(dllexport) uint32_t RaiseIkeEvent(uint32_t code) {
 
 BOOL WINAPI DllMain(HINSTANCE, DWORD reason, void*) {
     if (reason == DLL_PROCESS_ATTACH || reason == DLL_PROCESS_DETACH) NoteCall(kCmonCalls, reason == DLL_PROCESS_ATTACH ? "load" : "free");
+    ReleaseRuntimeAtUnload(reason);
     return TRUE;
 }
 }  // extern "C"

@@ -2,7 +2,10 @@
 // (read from the DLL itself) and each entry point it resolves at run time (seen through its
 // GetProcAddress), on every call and from the middle of a run on, in a child process of its own
 // while a host takes the library through its whole life. No crash, no hang, no handle or heap
-// left behind, and where the behaviour names the outcome, that outcome.
+// left behind, and where the behaviour names the outcome, that outcome. The VPN clients' own
+// libraries are there to be failed too: NetScreen's event library in the system directory, with
+// the logoff event that makes the first update bind it, and SafeNet's rule library beside the
+// program of a running service.
 #include <gtest/gtest.h>
 #include <linkset/linkset.hpp>
 
@@ -18,9 +21,11 @@
 #include <vector>
 
 #include "child_process.h"
+#include "client_library_double.h"
 #include "import_patch.h"
 #include "resource_counts.h"
 #include "system/handles.h"
+#include "test_service.h"
 
 // The one failing function of a child: calls before `g_faultFrom` go to the original, the
 // others answer `g_faultValue` and leave `g_faultError`. Written in assembly so that it passes
@@ -54,6 +59,7 @@ FaultStub:
 namespace {
 
 constexpr char kLibrary[] = "LinkSet.dll";
+const std::string kDoubles = WinePath(DOUBLES_DIR);
 constexpr DWORD kChildTimeoutMs = 30000;
 constexpr uintptr_t kAllOnes = ~uintptr_t{0};
 constexpr long long kTerminatedThreadBytes = 2048;
@@ -154,8 +160,13 @@ public:
 };
 TerminationLog g_terminationLog;
 
+// NetScreen's logoff event. Set halfway through a host's life: until then SafeNet's later client
+// is asked, through its rule library, and from then on NetScreen's event library is bound.
+UniqueHandle g_logoff;
+
 // One host's whole life with the library: create, detection open, cycles, every slot, delete.
 std::string RunHost(HMODULE dll) {
+    ResetEvent(g_logoff.get());
     const auto create = ResolveEntryPoint<ILinkSetManager* (*)()>(dll, "?LsCreateLinkSetManager@@YAPEAVILinkSetManager@@XZ");
     const auto destroy = ResolveEntryPoint<void (*)(ILinkSetManager*)>(dll, "?LsDeleteLinkSetManager@@YAXPEAVILinkSetManager@@@Z");
     linkset::detail::raised raised;
@@ -174,7 +185,10 @@ std::string RunHost(HMODULE dll) {
             unexpected += std::string(" ") + slot + "=" + std::to_string(result);
     };
     answer("OpenVPNDetector", {LS_OK, LS_ERROR_FAILED}, [&] { return manager->OpenVPNDetector(1); });
-    Sleep(250);  // a hundred quick ticks, a few adapter passes and detector updates
+    // A hundred quick ticks, a few adapter passes and detector updates.
+    Sleep(125);
+    SetEvent(g_logoff.get());
+    Sleep(125);
     static PORT_INFO ports[8];
     static uint32_t addresses[32 * PORT_INFO_MAX_ADDRESSES];
     uint32_t copied = 0, total = 0, count = 0, needed = 0, status = 0;
@@ -247,6 +261,8 @@ TEST(FaultSweepChild, RunsAHostWithOneFunctionFailing) {
     const std::string role = ChildArgument();
     if (role.empty()) GTEST_SKIP() << "runs only as a child";
     const Fault fault = FaultOf(role);
+    SetEnvironmentVariableA(kNoJournals, "1");
+    g_logoff.reset(CreateEventA(nullptr, TRUE, FALSE, "crypt32LogoffEvent"));
     std::string outcome;
     outcome.reserve(1024);
     RunLoaded({}, outcome);
@@ -273,10 +289,14 @@ ChildRun RunSweepChild(const std::string& role) {
     ChildOptions options;
     options.childArgument = role;
     options.timeoutMs = kChildTimeoutMs;
+    options.systemDouble = kDoubles + "\\cmondll_double\\cmondll.dll";
     return RunChild("FaultSweepChild.*", options);
 }
 
 TEST(FaultSweep, EverySystemCallFailedLeavesTheHostRunning) {
+    TestService softRemote("SOFTREMOTEPM", TestService::Behaviour::Runs);
+    softRemote.Start();
+    softRemote.SetProgramPath(kDoubles + "\\conapi_double\\softremote.exe");
     const ChildRun record = RunSweepChild("record");
     ASSERT_TRUE(ChildPassed(record)) << record.output;
     ASSERT_EQ(Field(record.output, "outcome"), "ran") << record.output;
