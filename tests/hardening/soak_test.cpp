@@ -3,7 +3,7 @@
 // machine changes underneath (adapters, the phone book, the VPN clients' registry traces). No
 // crash, no deadlock (a watchdog dumps the threads of a hung run and ends it), answers only from
 // the documented set, and as many handles and heap bytes held at the end as after the start.
-// LINKSET_SOAK_SECONDS sets the length (20 by default; bench/soak.sh runs the long form).
+// LINKSET_SOAK_SECONDS sets the length (20 by default; bench/run-soak.sh runs the long form).
 #include <gtest/gtest.h>
 #include <linkset/linkset.h>
 #include <windows.h>
