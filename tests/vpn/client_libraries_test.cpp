@@ -24,19 +24,11 @@ void InstallEventLibrary(const char* build) {
     ASSERT_TRUE(CopyFileA((kDoubles + "\\" + build + "\\cmondll.dll").c_str(), (system + std::string("\\cmondll.dll")).c_str(), FALSE));
 }
 
-// Runs the calling test in a child with the plain-named event library in the system directory;
-// true when this is that child.
-bool InChild(const char* test) {
-    if (!ChildArgument().empty()) return true;
-    ChildOptions options;
-    options.systemDouble = kDoubles + "\\cmondll_plain\\cmondll.dll";
-    const ChildRun run = RunChild(test, options);
-    EXPECT_TRUE(ChildPassed(run)) << run.output;
-    return false;
-}
+// Each test runs in a child with the plain-named event library in the system directory.
+const ChildOptions kWithEventLibrary = {.systemDouble = kDoubles + "\\cmondll_plain\\cmondll.dll"};
 
 TEST(ClientLibraries, NetScreen) {
-    if (!InChild("ClientLibraries.NetScreen")) return;
+    if (ChildArgument().empty()) return ExpectChildPasses(kWithEventLibrary);
     // Both plug-ins in one detector ask the process's detector twice per update: its 56th Detect,
     // the first to try the library, comes with the 28th update, and after it failed nothing
     // brings another attempt. A detector's destruction makes the binding available again.
@@ -76,7 +68,7 @@ TEST(ClientLibraries, NetScreen) {
 }
 
 TEST(ClientLibraries, SafeNet) {
-    if (!InChild("ClientLibraries.SafeNet")) return;
+    if (ChildArgument().empty()) return ExpectChildPasses(kWithEventLibrary);
 
     // SafeNet's later generation runs the whole sequence on every Detect, writes the library's
     // path and frees it. The stopped service keeps the quoted path it was made with, which would
