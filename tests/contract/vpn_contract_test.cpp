@@ -90,9 +90,7 @@ TEST(VpnContract, EveryKindAnswersThenUnloadingLetsTheEventLibraryGo) {
     const std::string copy = ThisExecutableFolder() + "\\LinkSetVpnUnload.dll";
     if (ChildArgument().empty()) {
         ASSERT_TRUE(CopyFileA((ThisExecutableFolder() + "\\LinkSet.dll").c_str(), copy.c_str(), FALSE));
-        ChildOptions options;
-        options.systemDouble = WinePath(CMONDLL_DOUBLE);
-        const ChildRun run = RunChild("VpnContract.EveryKind*", options);
+        const ChildRun run = RunChild("VpnContract.EveryKind*", {.systemDouble = WinePath(CMONDLL_DOUBLE)});
         DeleteFileA(copy.c_str());
         EXPECT_TRUE(ChildPassed(run)) << run.output;
         return;
