@@ -37,10 +37,7 @@ private:
 
 class BadInput : public ::testing::Test {
 protected:
-    void SetUp() override {
-        manager = LsCreateLinkSetManager();
-        ASSERT_NE(manager, nullptr);
-    }
+    void SetUp() override { ASSERT_NE(manager = LsCreateLinkSetManager(), nullptr); }
     void TearDown() override { LsDeleteLinkSetManager(manager); }
     ILinkSetManager* manager = nullptr;
 };
