@@ -38,8 +38,7 @@ TEST(RasVpnThroughTheManager, FollowsTheFirstVpnPortIfOneWasThereWhenBuilt) {
     CLinkSetManager manager(CLinkSetManager::Start::WithoutMaintenanceThread);
     std::optional<MachineScope> scope;
     const auto install = [&](const Machine& machine) {
-        scope.reset();
-        scope.emplace(machine);
+        scope.emplace(machine);  // the previous machine's scope ends first
         ManagerProbe(manager).Tick(1);  // the adapter pass with the connections, and the phone book
     };
     install(Links({}));
