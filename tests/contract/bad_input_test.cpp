@@ -21,28 +21,23 @@ constexpr size_t kPage = 4096;
 // `bytes` of writable memory with inaccessible pages right before and right after it.
 class GuardedBuffer {
 public:
-    explicit GuardedBuffer(size_t bytes) : m_pages((bytes + kPage - 1) / kPage + 2) {
-        m_base = static_cast<char*>(VirtualAlloc(nullptr, m_pages * kPage, MEM_RESERVE, PAGE_NOACCESS));
-        const size_t usable = (m_pages - 2) * kPage;
+    explicit GuardedBuffer(size_t bytes) {
+        const size_t usable = (bytes + kPage - 1) / kPage * kPage;
+        m_base = static_cast<char*>(VirtualAlloc(nullptr, usable + 2 * kPage, MEM_RESERVE, PAGE_NOACCESS));
         if (usable != 0) VirtualAlloc(m_base + kPage, usable, MEM_COMMIT, PAGE_READWRITE);
         m_start = m_base + kPage + usable - bytes;  // ends where the guard page begins
     }
     ~GuardedBuffer() { VirtualFree(m_base, 0, MEM_RELEASE); }
-    template <class T>
-    T* As() const { return reinterpret_cast<T*>(m_start); }
+    template <class T> T* As() const { return reinterpret_cast<T*>(m_start); }
 
 private:
-    size_t m_pages;
     char* m_base;
     char* m_start;
 };
 
 class BadInput : public ::testing::Test {
 protected:
-    void SetUp() override {
-        manager = LsCreateLinkSetManager();
-        ASSERT_NE(manager, nullptr);
-    }
+    void SetUp() override { ASSERT_NE(manager = LsCreateLinkSetManager(), nullptr); }
     void TearDown() override { LsDeleteLinkSetManager(manager); }
     ILinkSetManager* manager = nullptr;
 };

@@ -77,8 +77,7 @@ TEST(ManagerContract, ThousandManagersLeaveNoHandleNoMemoryAndNoRemoteAccess) {
     const HandleCount handles;
     const long long heapBefore = static_cast<long long>(HeapBytesInUse()), committedBefore = CommittedBytes();
     for (int i = 0; i < kCycles; ++i) cycle(i % kTickedEvery == 0);
-    const long long heap = static_cast<long long>(HeapBytesInUse()) - heapBefore;
-    const long long committed = CommittedBytes() - committedBefore;
+    const long long heap = static_cast<long long>(HeapBytesInUse()) - heapBefore, committed = CommittedBytes() - committedBefore;
     std::printf("after %d create/delete cycles: %+ld handles, %+lld heap bytes in use, %+lld bytes committed\n",
                 kCycles, handles.Added(), heap, committed);
     EXPECT_EQ(handles.Added(), 0);
@@ -130,10 +129,8 @@ TEST(ManagerContract, ManagersAliveTogetherEachGetTheirAdapterPasses) {
         ASSERT_NE(managers.back(), nullptr);
         Sleep(250);
     }
-    auto allPassed = [&] {
-        return std::all_of(managers.begin(), managers.end(), [](ILinkSetManager* m) { return m->GetChangeCount() > 0; });
-    };
-    for (DWORD waited = 0; waited < kBoundMs && !allPassed(); waited += 100) Sleep(100);
+    const auto passed = [](ILinkSetManager* m) { return m->GetChangeCount() > 0; };
+    for (DWORD waited = 0; waited < kBoundMs && !std::all_of(managers.begin(), managers.end(), passed); waited += 100) Sleep(100);
     for (size_t i = 0; i < managers.size(); ++i) EXPECT_GT(managers[i]->GetChangeCount(), 0u) << "manager " << i;
     for (ILinkSetManager* manager : managers) LsDeleteLinkSetManager(manager);
 }

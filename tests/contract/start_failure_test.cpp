@@ -32,18 +32,14 @@ decltype(&WaitForSingleObject) g_waitSingle;
 decltype(&WaitForSingleObjectEx) g_tick;
 
 DWORD Shortened(DWORD ms) { return ms == kLibraryWaitMs ? kShortWaitMs : ms; }
-BOOL WINAPI FakeSetEvent(HANDLE event) {
-    return g_waitFails ? g_setEvent(event) : (SetLastError(ERROR_INVALID_HANDLE), FALSE);
-}
+BOOL WINAPI FakeSetEvent(HANDLE event) { return g_waitFails ? g_setEvent(event) : (SetLastError(ERROR_INVALID_HANDLE), FALSE); }
 DWORD WINAPI FakeWaitForMultipleObjectsEx(DWORD count, const HANDLE* handles, BOOL all, DWORD ms, BOOL alertable) {
     if (!g_waitFails) return g_waitMultiple(count, handles, all, Shortened(ms), alertable);
     g_waitMultiple(count, handles, all, ms, alertable);  // until the thread has reported
     return SetLastError(ERROR_INVALID_HANDLE), WAIT_FAILED;
 }
 DWORD WINAPI FakeWaitForSingleObject(HANDLE handle, DWORD ms) { return g_waitSingle(handle, Shortened(ms)); }
-DWORD WINAPI SlowTick(HANDLE handle, DWORD ms, BOOL alertable) {
-    return g_tick(handle, ms == kTickWaitMs ? kSlowTickMs : ms, alertable);
-}
+DWORD WINAPI SlowTick(HANDLE handle, DWORD ms, BOOL alertable) { return g_tick(handle, ms == kTickWaitMs ? kSlowTickMs : ms, alertable); }
 
 // This executable imports LinkSet.dll for good, so the host's library is a copy under a name of
 // its own, loaded and unloaded the way a host does; the factory is taken from it.
@@ -52,8 +48,7 @@ TEST(StartFailure, TheHostTakesTheThrowUnloadsTheLibraryAndLivesOn) {
         // SetEvent fails: the procedure cannot report, but goes on ticking.
         {false, "GenericThread:StartThread(ERROR) waiting for thread time out."},
         // WaitForMultipleObjectsEx fails: the start cannot wait, while its thread runs the procedure.
-        {true, "GenericThread:StartThread(ERROR) waiting for thread returned unknown error."},
-    };
+        {true, "GenericThread:StartThread(ERROR) waiting for thread returned unknown error."}};
     const std::string copy = ThisExecutableFolder() + "\\LinkSetUnloaded.dll";
     ASSERT_TRUE(CopyFileA((ThisExecutableFolder() + "\\LinkSet.dll").c_str(), copy.c_str(), FALSE));
     for (const auto& [waitFails, line] : cases) {
@@ -67,8 +62,7 @@ TEST(StartFailure, TheHostTakesTheThrowUnloadsTheLibraryAndLivesOn) {
             ScopedDebugLog installed(log, ResolveEntryPoint<ScopedDebugLog::Setter>(dll, kSetDebugOutput));
             ImportPatch factory(ThisExecutable(), "LinkSet.dll", kFactory, ResolveEntryPoint<void*>(dll, kFactory));
             ImportPatch setEvent(dll, kKernel, "SetEvent", &FakeSetEvent, &g_setEvent);
-            ImportPatch waitMultiple(dll, kKernel, "WaitForMultipleObjectsEx", &FakeWaitForMultipleObjectsEx,
-                                     &g_waitMultiple);
+            ImportPatch waitMultiple(dll, kKernel, "WaitForMultipleObjectsEx", &FakeWaitForMultipleObjectsEx, &g_waitMultiple);
             ImportPatch waitSingle(dll, kKernel, "WaitForSingleObject", &FakeWaitForSingleObject, &g_waitSingle);
             ImportPatch tick(dll, kKernel, "WaitForSingleObjectEx", &SlowTick, &g_tick);
             CQndException* failure = nullptr;

@@ -20,6 +20,13 @@ namespace {
 // Six seconds of changes span more than ten ticks; a wait beyond many detector updates is a hang.
 constexpr DWORD kFlips = 60, kFlipMs = 100, kBoundMs = 60000;
 
+// A kind's result and status as "result/status "; the status starts at 2, which no answer leaves.
+std::string StatusText(ILinkSetManager* manager, int kind) {
+    uint32_t status = 2;
+    const int32_t result = manager->CheckVPNStatus(static_cast<EPLUGINTYPE>(kind), &status);
+    return std::to_string(result) + "/" + std::to_string(status) + " ";
+}
+
 // Host threads on the VPN slots while the clients' traces change underneath; then, with three
 // clients' traces holding still, every form of the two queries.
 TEST(VpnContract, HostThreadsWhileTracesChangeThenEveryFormOfTheQueries) {
@@ -64,12 +71,9 @@ TEST(VpnContract, HostThreadsWhileTracesChangeThenEveryFormOfTheQueries) {
     EXPECT_EQ(answers, "0: 0 of 3 untouched, 0: 0 of 3 untouched, 0: 0 of 3 untouched, 0: 3 of 3, ");
     EXPECT_EQ(std::vector<uint32_t>(types, types + 4),
               (std::vector<uint32_t>{PLUGIN_CISCO3000, PLUGIN_CHECKPOINT, PLUGIN_AVENTAIL, kUntouched}));
-    std::string states;  // result and status of each kind, and of all
-    for (EPLUGINTYPE kind : {PLUGIN_CISCO3000, PLUGIN_CHECKPOINT, PLUGIN_AVENTAIL, PLUGIN_ALCATEL, PLUGIN_JUNIPERSSL, PLUGIN_ALL}) {
-        uint32_t status = 2;
-        states += std::to_string(manager->CheckVPNStatus(kind, &status));
-        states += "/" + std::to_string(status) + " ";
-    }
+    std::string states;  // of each kind, and of all
+    for (int kind : {PLUGIN_CISCO3000, PLUGIN_CHECKPOINT, PLUGIN_AVENTAIL, PLUGIN_ALCATEL, PLUGIN_JUNIPERSSL, PLUGIN_ALL})
+        states += StatusText(manager, kind);
     EXPECT_EQ(states, "0/1 0/1 0/1 0/0 0/0 0/1 ");
     LsDeleteLinkSetManager(manager);
 }
@@ -90,9 +94,7 @@ TEST(VpnContract, EveryKindAnswersThenUnloadingLetsTheEventLibraryGo) {
     const std::string copy = ThisExecutableFolder() + "\\LinkSetVpnUnload.dll";
     if (ChildArgument().empty()) {
         ASSERT_TRUE(CopyFileA((ThisExecutableFolder() + "\\LinkSet.dll").c_str(), copy.c_str(), FALSE));
-        ChildOptions options;
-        options.systemDouble = WinePath(CMONDLL_DOUBLE);
-        const ChildRun run = RunChild("VpnContract.EveryKind*", options);
+        const ChildRun run = RunChild("VpnContract.EveryKind*", {.systemDouble = WinePath(CMONDLL_DOUBLE)});
         DeleteFileA(copy.c_str());
         EXPECT_TRUE(ChildPassed(run)) << run.output;
         return;
@@ -103,16 +105,11 @@ TEST(VpnContract, EveryKindAnswersThenUnloadingLetsTheEventLibraryGo) {
     ILinkSetManager* manager = ResolveEntryPoint<ILinkSetManager* (*)()>(dll.get(), "?LsCreateLinkSetManager@@YAPEAVILinkSetManager@@XZ")();
     ASSERT_EQ(manager->OpenVPNDetector(1), LS_OK);
     const auto waitFor = [](auto done) { for (DWORD waited = 0; waited < kBoundMs && !done(); waited += kFlipMs) Sleep(kFlipMs); };
-    const auto status = [&](int kind) {
-        uint32_t status = 2;
-        const int32_t result = manager->CheckVPNStatus(static_cast<EPLUGINTYPE>(kind), &status);
-        return std::to_string(result) + "/" + std::to_string(status) + " ";
-    };
     waitFor([] { return EnvironmentText(kCmonCalls).find("register") != std::string::npos; });
     ResolveEntryPoint<RaiseIkeEventFunction>(GetModuleHandleA("cmondll.dll"), "RaiseIkeEvent")(1);
-    waitFor([&] { return status(PLUGIN_SAFENET) == "0/1 "; });  // the next update
+    waitFor([&] { return StatusText(manager, PLUGIN_SAFENET) == "0/1 "; });  // the next update
     std::string states;
-    for (int kind = PLUGIN_CISCO3000; kind <= PLUGIN_ALL; ++kind) states += status(kind);
+    for (int kind = PLUGIN_CISCO3000; kind <= PLUGIN_ALL; ++kind) states += StatusText(manager, kind);
     EXPECT_EQ(states, "0/0 0/1 0/0 0/1 0/0 0/0 0/0 0/0 0/1 ");
     ResolveEntryPoint<void (*)(ILinkSetManager*)>(dll.get(), "?LsDeleteLinkSetManager@@YAXPEAVILinkSetManager@@@Z")(manager);
     EXPECT_EQ(TakeCalls(kCmonCalls), "load version register 3 * ");

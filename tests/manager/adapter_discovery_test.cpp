@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "child_process.h"
@@ -46,14 +47,10 @@ TEST(AdapterDiscovery, TypesOrderAndNamesComeFromTheAdapters) {
     ASSERT_EQ(ports.size(), 7u);
     EXPECT_STREQ(ports[0].AdapterName, "{P1}");  // dial-up first, the rest in adapter order
     EXPECT_STREQ(ports[1].AdapterName, "{E1}");
-    const struct {
-        const char* adapter;
-        uint32_t type;
-        const char* connection;
-    } rows[] = {{"{E1}", PORT_TYPE_ETHERNET, "Office LAN"}, {"{C1}", PORT_TYPE_CISCO_VPN, "{C1}"},
-                {"{C2}", PORT_TYPE_ETHERNET, "{C2}"},       {"{T1}", PORT_TYPE_TOKENRING, "{T1}"},
-                {"{P1}", PORT_TYPE_DIALUP, "{P1}"},         {"{F1}", PORT_TYPE_IEEE1394, "{F1}"},
-                {"{O1}", PORT_TYPE_OTHER, "{O1}"}};
+    const struct { const char* adapter; uint32_t type; const char* connection; } rows[] = {
+        {"{E1}", PORT_TYPE_ETHERNET, "Office LAN"}, {"{C1}", PORT_TYPE_CISCO_VPN, "{C1}"}, {"{C2}", PORT_TYPE_ETHERNET, "{C2}"},
+        {"{T1}", PORT_TYPE_TOKENRING, "{T1}"},      {"{P1}", PORT_TYPE_DIALUP, "{P1}"},     {"{F1}", PORT_TYPE_IEEE1394, "{F1}"},
+        {"{O1}", PORT_TYPE_OTHER, "{O1}"}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.adapter);
         const PORT_INFO& port = Find(ports, row.adapter);
@@ -96,10 +93,11 @@ TEST(AdapterDiscovery, FillsAddressesGatewayMacDhcpWinsAndDnsWithinTheirRooms) {
     machine.ipHelper.adapters = {busy, bare, full, crowded};
     const std::vector<PORT_INFO> ports = Discover(machine);
     ASSERT_EQ(ports.size(), 4u);
+    const auto mac = [](const PORT_INFO& port) { return std::vector<int>(port.MacAddress, port.MacAddress + 6); };
     // The address list, its cap and the first gateway are checked on random machines too.
     const PORT_INFO& b = ports[0];
     EXPECT_EQ(b.IpMask, Ip("255.255.0.0"));
-    EXPECT_EQ(std::vector<unsigned char>(b.MacAddress, b.MacAddress + 6), (std::vector<unsigned char>{1, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(mac(b), (std::vector<int>{1, 2, 3, 4, 5, 6}));
     EXPECT_EQ(b.DhcpEnabled, 1u);
     EXPECT_EQ(b.DhcpServer, Ip("10.1.0.250"));
     ASSERT_EQ(b.WinsServerCount, 1u);
@@ -111,8 +109,7 @@ TEST(AdapterDiscovery, FillsAddressesGatewayMacDhcpWinsAndDnsWithinTheirRooms) {
     const PORT_INFO& n = ports[1];
     EXPECT_EQ(n.IpAddressCount, 1u);  // an adapter without an address still lists one, as 0
     EXPECT_EQ(n.IpAddress + n.HasIpAddress + n.HasGateway + n.DhcpServer + n.WinsServerCount + n.DnsServerCount, 0u);
-    EXPECT_EQ(std::vector<unsigned char>(n.MacAddress, n.MacAddress + 6),
-              (std::vector<unsigned char>{0xAA, 0xBB, 0xCC, 0xDD, 0, 0}));
+    EXPECT_EQ(mac(n), (std::vector<int>{0xAA, 0xBB, 0xCC, 0xDD, 0, 0}));
 
     ASSERT_EQ(ports[2].WinsServerCount, 3u);
     EXPECT_EQ(ports[2].WinsServers[2].Address, Ip("10.3.0.10"));
@@ -147,11 +144,7 @@ TEST(AdapterDiscovery, TheChangeCountMovesOnlyWhenTheSumOfFirstAddressesMoves) {
                                  MakeAdapter("{S2}", MIB_IF_TYPE_ETHERNET, 2, "10.4.0.2")};
     ManagerOnMachine on(machine);
     std::vector<FakeAdapter>& adapters = machine.ipHelper.adapters;
-    const struct {
-        const char* step;
-        std::function<void()> change;
-        uint32_t changeCount;
-    } steps[] = {
+    const struct { const char* step; std::function<void()> change; uint32_t changeCount; } steps[] = {
         {"first pass", [] {}, 1},
         {"addresses swapped", [&] { std::swap(adapters[0].addresses, adapters[1].addresses); }, 1},
         {"an address moved", [&] { adapters[0].addresses = {{"10.4.0.9", "255.255.255.0"}}; }, 2},
@@ -170,17 +163,11 @@ TEST(AdapterDiscovery, TheChangeCountMovesOnlyWhenTheSumOfFirstAddressesMoves) {
 // A call that fails gives an empty pass: the adapter ports go, phone-book entries stay, and the
 // signature becomes 0. DNS data that cannot be read costs only the DNS servers.
 TEST(AdapterDiscovery, AFailingCallEmptiesThePassButKeepsThePhoneBook) {
-    const struct {
-        const char* name;
-        IpHelperFault fault;
-        bool unloaded;
-        size_t ports;
-    } rows[] = {
+    const struct { const char* name; IpHelperFault fault; bool unloaded; size_t ports; } rows[] = {
         {"interface table", IpHelperFault::InterfaceTable, false, 1},
         {"second adapter read", IpHelperFault::AdapterListRead, false, 1},
         {"binding unloaded", IpHelperFault::None, true, 1},
-        {"per-adapter data", IpHelperFault::PerAdapterInfo, false, 2},
-    };
+        {"per-adapter data", IpHelperFault::PerAdapterInfo, false, 2}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         FakeAdapter adapter = MakeAdapter("{F}", MIB_IF_TYPE_ETHERNET, 1, "10.6.0.1");
@@ -219,18 +206,17 @@ TEST(AdapterDiscovery, WirelessAndRegistryDescriptionsBeforeVista) {
                                  MakeAdapter(w100, MIB_IF_TYPE_ETHERNET, 2, "10.5.0.2", "NIC"),
                                  MakeAdapter(wc, MIB_IF_TYPE_ETHERNET, 3, "10.5.0.3", "Cisco VPN"),
                                  MakeAdapter(wp, MIB_IF_TYPE_PPP, 4, "10.5.0.4")};
-    machine.ipHelper.adapters[0].speed = 54000000;
-    machine.ipHelper.adapters[2].speed = 11000000;
-    machine.ipHelper.adapters[3].speed = 1000000;
+    for (const auto& [i, speed] : {std::pair{0, 54000000}, {2, 11000000}, {3, 1000000}}) machine.ipHelper.adapters[i].speed = speed;
     machine.wirelessInterfaces = {w100};
     machine.networkCards = {{w100, std::string(255, 'd')}};
     const std::vector<PORT_INFO> ports = Discover(machine);
     ASSERT_EQ(ports.size(), 4u);
-    const auto type = [&](const std::string& adapter) { return Find(ports, adapter).PortType; };
-    EXPECT_EQ(type(w54), withService ? PORT_TYPE_ETHERNET : PORT_TYPE_WIRELESS);
-    EXPECT_EQ(type(w100), withService ? PORT_TYPE_WIRELESS : PORT_TYPE_ETHERNET);
-    EXPECT_EQ(type(wc), withService ? PORT_TYPE_CISCO_VPN : PORT_TYPE_WIRELESS);
-    EXPECT_EQ(type(wp), withService ? PORT_TYPE_DIALUP : PORT_TYPE_WIRELESS);
+    // The type with the wireless LAN service, and without it.
+    for (const auto& [adapter, xp, w2k] : {std::tuple{w54, PORT_TYPE_ETHERNET, PORT_TYPE_WIRELESS},
+                                          {w100, PORT_TYPE_WIRELESS, PORT_TYPE_ETHERNET},
+                                          {wc, PORT_TYPE_CISCO_VPN, PORT_TYPE_WIRELESS},
+                                          {wp, PORT_TYPE_DIALUP, PORT_TYPE_WIRELESS}})
+        EXPECT_EQ(Find(ports, adapter).PortType, withService ? xp : w2k) << adapter;
     EXPECT_EQ(Find(ports, wp).IsDialUp, 1u);
     EXPECT_EQ(Find(ports, w100).Description, std::string(131, 'd'));  // cut to the field
 }

@@ -35,22 +35,14 @@ public:
     int32_t GetName(outputstr*) override { return kPlugInNoText; }
     int32_t GetDescription(outputstr*) override { return kPlugInNoText; }
     uint32_t GetType() override { return PLUGIN_CISCO3000; }
-    void Update() override {
-        ++g_updates;
-        if (g_onUpdate) g_onUpdate();
-    }
+    void Update() override { ++g_updates; if (g_onUpdate) g_onUpdate(); }
     uint32_t IsConnected() override { return 0; }
 };
 constexpr PlugInClass kHookCatalog[] = {{PLUGIN_CISCO3000, &MakePlugIn<HookPlugIn>}};
 
 class Cycle : public ::testing::Test {
 protected:
-    void SetUp() override {
-        g_updates = 0;
-        g_onUpdate = nullptr;
-        g_journal.clear();
-        g_refreshTick = 0;
-    }
+    void SetUp() override { g_updates = 0, g_onUpdate = nullptr, g_journal.clear(), g_refreshTick = 0; }
     void TearDown() override { g_onUpdate = nullptr; }
 
     using OwnedManager = std::unique_ptr<CLinkSetManager, decltype(&DeleteManager)>;
@@ -58,8 +50,7 @@ protected:
     // goes on with `rest` there.
     OwnedManager InsideATick(std::function<void()> rest) {
         g_onUpdate = [this, rest] { SetEvent(entered.get()); rest(); };
-        OwnedManager manager(new CLinkSetManager(CLinkSetManager::Start::WithMaintenanceThread, kHookCatalog),
-                             &DeleteManager);
+        OwnedManager manager(new CLinkSetManager(CLinkSetManager::Start::WithMaintenanceThread, kHookCatalog), &DeleteManager);
         EXPECT_EQ(manager->OpenVPNDetector(1), LS_OK);
         EXPECT_EQ(WaitForSingleObject(entered.get(), kBoundMs), WAIT_OBJECT_0);
         return manager;
@@ -79,22 +70,18 @@ TEST_F(Cycle, PassesAndDetectorUpdateRunOnTheirTicksOnly) {
     machine.ipHelper.adapters = {MakeAdapter("{A}", MIB_IF_TYPE_ETHERNET, 1, "10.7.0.1")};
     machine.ras = FakeRas{};
     MachineScope scope(machine);
-    const auto adapterListCalls =
-        ResolveEntryPoint<AdapterListCallsFunction>(GetModuleHandleA("iphlpapi.dll"), "AdapterListCalls");
-    const auto phoneBookListings =
-        ResolveEntryPoint<PhoneBookListingsFunction>(GetModuleHandleA("rasapi32.dll"), "PhoneBookListings");
+    const auto adapterListCalls = ResolveEntryPoint<AdapterListCallsFunction>(GetModuleHandleA("iphlpapi.dll"), "AdapterListCalls");
+    const auto phoneBookListings = ResolveEntryPoint<PhoneBookListingsFunction>(GetModuleHandleA("rasapi32.dll"), "PhoneBookListings");
     ASSERT_NE(adapterListCalls, nullptr);
     ASSERT_NE(phoneBookListings, nullptr);
     CLinkSetManager manager(CLinkSetManager::Start::WithoutMaintenanceThread, kHookCatalog);
     ASSERT_EQ(manager.OpenVPNDetector(1), LS_OK);
     ManagerProbe probe(manager);
-    const struct {
-        int32_t tick;
-        const char* address;  // of the adapter from this tick on
-        bool adapterPass, phoneBookPass;
-    } ticks[] = {{1, "10.7.0.1", true, true},      {2, "10.7.0.1", false, false},    {10, "10.7.0.2", false, false},
-                 {11, "10.7.0.2", true, true},     {21, "10.7.0.2", true, false},    {3600, "10.7.0.2", false, false},
-                 {3601, "10.7.0.2", true, true},   {-9, "10.7.0.2", false, false},   {INT_MAX, "10.7.0.3", false, false}};
+    // The address is the adapter's from that tick on.
+    const struct { int32_t tick; const char* address; bool adapterPass, phoneBookPass; } ticks[] = {
+        {1, "10.7.0.1", true, true},    {2, "10.7.0.1", false, false},  {10, "10.7.0.2", false, false},
+        {11, "10.7.0.2", true, true},   {21, "10.7.0.2", true, false},  {3600, "10.7.0.2", false, false},
+        {3601, "10.7.0.2", true, true}, {-9, "10.7.0.2", false, false}, {INT_MAX, "10.7.0.3", false, false}};
     for (const auto& row : ticks) {
         SCOPED_TRACE(row.tick);
         machine.ipHelper.adapters[0].addresses = {{row.address, "255.255.255.0"}};
@@ -119,9 +106,7 @@ TEST(PassSchedule, NoManagerStarvesAndOneAloneKeepsTheRhythmOfTheCount) {
             const int which = tick % managers;
             const bool due = schedules[which].Due(tick, managers > 1);
             passes[which] += due;
-            if (managers == 1) {
-                EXPECT_EQ(due, tick % 10 == 1) << tick;
-            }
+            if (managers == 1) { EXPECT_EQ(due, tick % 10 == 1) << tick; }
         }
         for (int count : passes) EXPECT_GE(count, 9);
     }
@@ -131,12 +116,9 @@ TEST_F(Cycle, FailedTicksAreReportedAndTheCycleGoesOn) {
     std::atomic<int> calls{0};
     g_onUpdate = [&] {
         g_refreshTick = 0;  // every tick of this test is an adapter tick
-        switch (++calls) {
-            case 1: throw CreateQndException(outputstr("scripted failure"), "test", 1);
-            case 2:
-            case 3: throw std::runtime_error("out of something");  // the same failure twice
-            default: break;
-        }
+        const int call = ++calls;
+        if (call == 1) throw CreateQndException(outputstr("scripted failure"), "test", 1);
+        if (call <= 3) throw std::runtime_error("out of something");  // the same failure twice
     };
     CLinkSetManager manager(CLinkSetManager::Start::WithMaintenanceThread, kHookCatalog);
     ASSERT_EQ(manager.OpenVPNDetector(1), LS_OK);
@@ -150,10 +132,7 @@ TEST_F(Cycle, FailedTicksAreReportedAndTheCycleGoesOn) {
 // The thread is stopped first: a delete during a tick waits for it, and only then do the
 // detector and its plug-ins go.
 TEST_F(Cycle, DeleteDuringATickWaitsForItBeforeTheDetectorGoes) {
-    OwnedManager manager = InsideATick([] {
-        Sleep(300);
-        g_journal += "tick ended;";
-    });
+    OwnedManager manager = InsideATick([] { Sleep(300), g_journal += "tick ended;"; });
     manager.reset();
     EXPECT_EQ(g_journal, "tick ended;deleted;");
 }

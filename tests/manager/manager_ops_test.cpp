@@ -49,16 +49,15 @@ TEST_F(ManagerOps, GetPortsCountsEveryPassingPortAndCopiesWhatFits) {
 }
 
 TEST_F(ManagerOps, AddressQueriesAlwaysTellTheNumberNeededOfTheFirst32AddressedPorts) {
-    PORT_INFO withServers = MakePort(PORT_TYPE_ETHERNET, "a", Ip("10.0.0.1"), Ip("10.0.0.254"));
-    withServers.DnsServerCount = 2;
-    withServers.DnsServers[0].Address = Ip("8.8.8.8");
-    withServers.DnsServers[1].Address = Ip("8.8.4.4");
-    withServers.WinsServerCount = 1;
-    withServers.WinsServers[0].Address = Ip("10.0.0.9");
-    PORT_INFO noGateway = MakePort(PORT_TYPE_ETHERNET, "b", Ip("10.0.0.2"));
-    noGateway.DnsServerCount = 1;
-    noGateway.DnsServers[0].Address = Ip("1.1.1.1");
-    probe.SetPorts({withServers, MakePort(PORT_TYPE_DIALUP, "entry", 0), noGateway});
+    // A port with the given DNS and WINS servers.
+    const auto withServers = [](PORT_INFO port, std::vector<const char*> dns, std::vector<const char*> wins) {
+        for (const char* address : dns) port.DnsServers[port.DnsServerCount++].Address = Ip(address);
+        for (const char* address : wins) port.WinsServers[port.WinsServerCount++].Address = Ip(address);
+        return port;
+    };
+    probe.SetPorts({withServers(MakePort(PORT_TYPE_ETHERNET, "a", Ip("10.0.0.1"), Ip("10.0.0.254")), {"8.8.8.8", "8.8.4.4"}, {"10.0.0.9"}),
+                    MakePort(PORT_TYPE_DIALUP, "entry", 0),
+                    withServers(MakePort(PORT_TYPE_ETHERNET, "b", Ip("10.0.0.2")), {"1.1.1.1"}, {})});
 
     uint32_t count = 99;
     EXPECT_EQ(manager.GetGateways(nullptr, 0, &count), LS_ERROR_BUFFER_TOO_SMALL);

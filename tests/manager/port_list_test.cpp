@@ -35,8 +35,7 @@ TEST(PurgePorts, ModesSelectPhoneBookEntriesOrEverythingElse) {
     const std::pair<PurgeMode, std::vector<std::string>> cases[] = {
         {PurgeMode::KeepPhoneBookEntries, {"entry"}},
         {PurgeMode::PhoneBookEntries, {"dialing", "connected", "lan"}},
-        {PurgeMode::All, {}},
-    };
+        {PurgeMode::All, {}}};
     for (const auto& [mode, left] : cases) {
         PortList list;
         AddPort(list, MakePort(PORT_TYPE_ETHERNET, "lan", 0x0100000A));

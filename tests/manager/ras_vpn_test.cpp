@@ -38,8 +38,7 @@ TEST(RasVpnThroughTheManager, FollowsTheFirstVpnPortIfOneWasThereWhenBuilt) {
     CLinkSetManager manager(CLinkSetManager::Start::WithoutMaintenanceThread);
     std::optional<MachineScope> scope;
     const auto install = [&](const Machine& machine) {
-        scope.reset();
-        scope.emplace(machine);
+        scope.emplace(machine);  // the previous machine's scope ends first
         ManagerProbe(manager).Tick(1);  // the adapter pass with the connections, and the phone book
     };
     install(Links({}));
@@ -54,8 +53,7 @@ TEST(RasVpnThroughTheManager, FollowsTheFirstVpnPortIfOneWasThereWhenBuilt) {
         {"the fifth after them does", office, 1, "1 Office VPN / Office VPN miniport"},
         {"gone from the ports: answer and texts stay", Links({}), 5, "1 Office VPN / Office VPN miniport"},
         {"two VPN ports: the first wins", Links({{"Lab VPN", "10.9.0.2"}, {"Home VPN", "10.8.0.2"}}), 5, "1 Lab VPN / Lab VPN miniport"},
-        {"a VPN port without an address", Links({}, {{"Dial VPN", "vpn"}}), 5, "0 Dial VPN / "},
-    };
+        {"a VPN port without an address", Links({}, {{"Dial VPN", "vpn"}}), 5, "0 Dial VPN / "}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         install(row.machine);

@@ -12,8 +12,7 @@ int strcmp(const char* a, const char* b);
 int _stricmp(const char* a, const char* b);
 void* memset(void* destination, int value, size_t size);
 __declspec(dllimport) void* __stdcall GetModuleHandleA(const char* name);
-__declspec(dllimport) int __stdcall VirtualProtect(void* address, size_t size, unsigned long protection,
-                                                   unsigned long* old);
+__declspec(dllimport) int __stdcall VirtualProtect(void* address, size_t size, unsigned long protection, unsigned long* old);
 __declspec(dllimport) void __stdcall Sleep(unsigned long milliseconds);
 __declspec(dllimport) void __stdcall SetLastError(unsigned long error);
 __declspec(dllimport) void* __stdcall LoadLibraryA(const char* name);

@@ -24,18 +24,12 @@ void CheckExports() {
     LsSetEventOutput(&HostEvent);
     LsSetEventOutput(nullptr);
     const EPLUGINTYPE kinds[] = {PLUGIN_ALL, static_cast<EPLUGINTYPE>(0), PLUGIN_JUNIPERSSL, static_cast<EPLUGINTYPE>(10)};
-    for (EPLUGINTYPE kind : kinds) {
-        QsNetInstallVPNDetectorPlugIn(kind);
-        QsNetUninstallVPNDetectorPlugIn(kind);
-    }
+    for (EPLUGINTYPE kind : kinds) QsNetInstallVPNDetectorPlugIn(kind), QsNetUninstallVPNDetectorPlugIn(kind);
     LsSetDebugOutput(nullptr);
     Check(log.count == 0, "outputs and the plug-in install exports return without a line");
 }
 
-void* __stdcall FailingCreateEvent(void*, int, int, const char*) {
-    SetLastError(5);
-    return nullptr;
-}
+void* __stdcall FailingCreateEvent(void*, int, int, const char*) { return SetLastError(5), nullptr; }
 
 // LinkSet.dll's CreateEventA fails while a manager is created, so the maintenance thread cannot
 // start; answers what the host's `catch (Caught)` took from the factory, or null.
@@ -82,11 +76,9 @@ void CheckSlots(ILinkSetManager* manager, HostLog& log) {
     manager->GetPorts(g_ports, ports * sizeof(PORT_INFO), &copied, &total, PORT_FILTER_ALL);
     Check(copied == ports && g_ports[0].Reserved1214[0] == 0x5A && g_ports[ports].PortType == 0x5A5A5A5Au,
           "GetPorts writes records 6054 bytes apart and leaves the reserved bytes and the rest alone");
-    unsigned withAddress = 0, withGateway = 0, any = 0;
-    manager->GetPorts(nullptr, 0, &copied, &withAddress, PORT_FILTER_HAS_ADDRESS);
-    manager->GetPorts(nullptr, 0, &copied, &withGateway, PORT_FILTER_HAS_GATEWAY);
-    manager->GetPorts(nullptr, 0, &copied, &any, 7);
-    Check(withGateway <= withAddress && withAddress <= total && any == total, "filters 1, 2 and 7");
+    const auto passing = [&](int filter) { unsigned n = 0; manager->GetPorts(nullptr, 0, &copied, &n, filter); return n; };
+    const unsigned withAddress = passing(PORT_FILTER_HAS_ADDRESS);
+    Check(passing(PORT_FILTER_HAS_GATEWAY) <= withAddress && withAddress <= total && passing(7) == total, "filters 1, 2 and 7");
 
     typedef int (ILinkSetManager::*Query)(unsigned*, unsigned, unsigned*);
     const Query queries[] = {&ILinkSetManager::GetGateways, &ILinkSetManager::GetDnsServers, &ILinkSetManager::GetWinsServers};
@@ -119,8 +111,7 @@ void CheckManager() {
     ILinkSetManager* manager = LsCreateLinkSetManager();
     Check(manager != nullptr && manager->GetChangeCount() == 0, "LsCreateLinkSetManager gives a manager, change count 0");
     if (manager == nullptr) return;
-    unsigned waited = 0;
-    for (; waited < 15000 && manager->GetChangeCount() == 0; waited += 50) Sleep(50);
+    for (unsigned waited = 0; waited < 15000 && manager->GetChangeCount() == 0; waited += 50) Sleep(50);
     Check(manager->GetChangeCount() != 0, "the first adapter pass moves the change count (slot 9)");
     CheckSlots(manager, log);
     LsDeleteLinkSetManager(manager);

@@ -25,19 +25,13 @@ bool Fails() { return ++g_allocations >= g_failFrom; }
 void* FailingMalloc(size_t size) { return Fails() ? nullptr : g_realMalloc(size); }
 void* FailingRealloc(void* block, size_t size) { return Fails() ? nullptr : g_realRealloc(block, size); }
 void* FailingCalloc(size_t count, size_t size) { return Fails() ? nullptr : g_realCalloc(count, size); }
-struct Allocator {
-    const char* name;
-    void* failing;
-    void** real;
-};
+struct Allocator { const char* name; void* failing; void** real; };
 const Allocator kAllocators[] = {{"malloc", reinterpret_cast<void*>(&FailingMalloc), reinterpret_cast<void**>(&g_realMalloc)},
                                  {"realloc", reinterpret_cast<void*>(&FailingRealloc), reinterpret_cast<void**>(&g_realRealloc)},
                                  {"calloc", reinterpret_cast<void*>(&FailingCalloc), reinterpret_cast<void**>(&g_realCalloc)}};
 
 // Stands for `catch (...)`: nothing is ever thrown as this.
-struct Anything {
-    const char* what() const { return ""; }
-};
+struct Anything { const char* what() const { return ""; } };
 template <class Caught> struct CatchesAll { static const bool value = false; };
 template <> struct CatchesAll<Anything> { static const bool value = true; };
 

@@ -84,8 +84,7 @@ TEST(ClientLibraries, SafeNet) {
         {"first stat-server call fails", program, "", "1/S", 0, 0, "I S0 C "},
         {"258 characters, configuration beyond the first read", padded(258), std::string(5000, 'g'), "1", 1, 1, "I S0 R S1 C "},
         {"259 characters", padded(259), "", "1", 0, 0, ""},
-        {"no backslash", "softremote.exe", "", "1", 0, 0, ""},
-    };
+        {"no backslash", "softremote.exe", "", "1", 0, 0, ""}};
     TestService service("SOFTREMOTEPM", TestService::Behaviour::Runs);
     RecordingDebugLog log;
     const ScopedDebugLog installed(log, &LsSetDebugOutput);
@@ -114,8 +113,7 @@ TEST(ClientLibraries, SafeNet) {
         {"the later one, current, is asked alone", "0", 0, 0, "I S0 R N S1 C ", ""},
         {"it stops answering: the earlier registers", "1/I", 0, 0, "I ", "load version register 3 * "},
         {"the earlier stays current whatever the service does", "1", 1, 1, "", ""},
-        {"event code 2 takes the tunnel down", "1", 2, 0, "", ""},
-    };
+        {"event code 2 takes the tunnel down", "1", 2, 0, "", ""}};
     for (const auto& step : steps) {
         SCOPED_TRACE(step.name);
         SetEnvironmentVariableA(kConApiSteering, step.steering);

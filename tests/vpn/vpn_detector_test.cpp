@@ -43,10 +43,8 @@ std::unique_ptr<IVPNPlugIn> Make(ILinkSetManager* manager) {
     g_managerGiven = manager;
     return std::make_unique<ScriptedPlugIn>(Type);
 }
-constexpr PlugInClass kScriptedCatalog[] = {
-    {1, &Make<1>}, {2, &Make<2>}, {3, &Make<3>}, {4, &Make<4>},
-    {5, &Make<5>}, {6, &Make<6>}, {7, &Make<7>}, {8, &Make<8>},
-};
+constexpr PlugInClass kScriptedCatalog[] = {{1, &Make<1>}, {2, &Make<2>}, {3, &Make<3>}, {4, &Make<4>},
+                                            {5, &Make<5>}, {6, &Make<6>}, {7, &Make<7>}, {8, &Make<8>}};
 
 // Lists fixed kinds, repeats allowed, and so do its copies; notes "~" in the journal when deleted.
 class ScriptedConfig final : public CVPNConfig {
@@ -54,8 +52,7 @@ public:
     explicit ScriptedConfig(Types kinds) : m_listed(std::move(kinds)) {}
     ~ScriptedConfig() override { g_journal += '~'; }
     IVPNConfig* CreateConfig() const override { return new ScriptedConfig(m_listed); }
-    int32_t GetEnabledPlugIns(uint32_t* types, uint32_t bufferBytes, uint32_t* count,
-                              uint32_t* needed) const override {
+    int32_t GetEnabledPlugIns(uint32_t* types, uint32_t bufferBytes, uint32_t* count, uint32_t* needed) const override {
         AnswerTypeList(m_listed, types, bufferBytes, count, needed);
         return kConfigDone;
     }
@@ -74,8 +71,7 @@ protected:
     // The state starts as garbage so that "set to 0" is seen.
     Answer Status(uint32_t type) {
         uint32_t status = 0xEEEE;
-        const int32_t answer = detector.GetPlugInStatus(static_cast<EPLUGINTYPE>(type), &status);
-        return {answer, status};
+        return {detector.GetPlugInStatus(static_cast<EPLUGINTYPE>(type), &status), status};
     }
 
     CVPNDetector detector{kManager, kScriptedCatalog};
@@ -114,15 +110,10 @@ TEST_F(Detector, OneKindAnswersWithItsFirstPlugInAndAllKindsWithAnyTunnelUp) {
     ScriptedConfig config({PLUGIN_CISCO3000, PLUGIN_CHECKPOINT, PLUGIN_CHECKPOINT, PLUGIN_RAS});
     detector.SetConfig(&config);
     ASSERT_EQ(g_live.size(), 4u);
-    const struct {
-        uint32_t states[4];
-        Answer checkPoint, all;
-        Types connected;
-    } rows[] = {
+    const struct { uint32_t states[4]; Answer checkPoint, all; Types connected; } rows[] = {
         {{0, 0, 0, 7}, {LS_OK, 0}, {LS_OK, 0}, {}},
         {{0, 7, 1, 0}, {LS_OK, 7}, {LS_OK, 1}, {3}},  // 7 is no tunnel, but the kind's state
-        {{1, 0, 7, 1}, {LS_OK, 0}, {LS_OK, 1}, {1, 5}},
-    };
+        {{1, 0, 7, 1}, {LS_OK, 0}, {LS_OK, 1}, {1, 5}}};
     for (const auto& row : rows) {
         SCOPED_TRACE(::testing::PrintToString(row.states));
         for (size_t i = 0; i < g_live.size(); ++i) g_live[i]->connected = row.states[i];
@@ -166,10 +157,7 @@ TEST(VPNPlugInImpl, TheGenerationThatAnsweredIsAskedAloneUntilItStops) {
     Generation* generations[] = {new Generation, new Generation};
     for (Generation* generation : generations) impl.AddDetector(generation);
     // Each step sets both generations, updates, and reads the state and the questions asked so far.
-    const struct {
-        uint32_t present[2], state[2], connected;
-        int asked[2];
-    } steps[] = {
+    const struct { uint32_t present[2], state[2], connected; int asked[2]; } steps[] = {
         {{0, 1}, {0, 1}, 1, {1, 1}},
         {{1, 1}, {0, 7}, 7, {1, 2}},  // the first answers now too, but is not asked; any state passes
         {{1, 0}, {1, 7}, 1, {2, 3}},  // the current one has gone: the walk starts again from the top
@@ -180,8 +168,7 @@ TEST(VPNPlugInImpl, TheGenerationThatAnsweredIsAskedAloneUntilItStops) {
         for (int g = 0; g < 2; ++g) generations[g]->present = s.present[g], generations[g]->state = s.state[g];
         impl.Update();
         EXPECT_EQ(impl.IsConnected(), s.connected);
-        EXPECT_EQ(generations[0]->asked, s.asked[0]);
-        EXPECT_EQ(generations[1]->asked, s.asked[1]);
+        for (int g = 0; g < 2; ++g) EXPECT_EQ(generations[g]->asked, s.asked[g]) << "generation " << g;
     }
 }
 
