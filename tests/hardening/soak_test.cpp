@@ -153,13 +153,11 @@ TEST(Soak, EverySlotFromEightThreadsWhileTheMachineChanges) {
         lastCalls = calls;
         if (second == seconds / 4) first = holds();
     }
-    const auto last = holds();
+    const auto [lastHandles, lastHeap] = holds();
     stop = true;
-    for (TestThread& thread : threads)
-        if (!thread.Join(kStallMs)) DumpThreadsAndEnd();
+    for (TestThread& thread : threads) if (!thread.Join(kStallMs)) DumpThreadsAndEnd();
     destroy(manager);
     const auto [firstHandles, firstHeap] = first;
-    const auto [lastHandles, lastHeap] = last;
     std::printf("soak: %d s, %ld calls, %ld managers created and deleted, %ld machine changes, %ld wrong answers; "
                 "handles %ld -> %ld, heap %llu -> %llu bytes\n",
                 seconds, calls.load(), managers.load(), changes.load(), wrong.load(), firstHandles, lastHandles,
