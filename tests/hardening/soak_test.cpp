@@ -82,8 +82,7 @@ TEST(Soak, EverySlotFromEightThreadsWhileTheMachineChanges) {
     std::atomic<bool> stop{false}, pause{false};
     std::atomic<int> resting{0};
     std::atomic<long> calls{0}, wrong{0}, managers{0}, changes{0};
-    // Each worker rests while the main thread counts what the library holds, so that nothing of
-    // theirs is in flight then.
+    // Workers rest while the main thread counts what the library holds, so that none of their calls is in flight.
     const auto rest = [&] {
         if (!pause) return;
         ++resting;

@@ -64,10 +64,9 @@ std::unique_ptr<SystemProgram> Start(const Program& program) {
     return std::make_unique<SystemProgram>(std::string(directory) + "\\" + program.file, program.arguments);
 }
 
-// The first shell of the process list is taken, whichever kind; with none the passes run as the
-// thread is and nothing is reverted. A pass that cannot impersonate ends at once with its line,
-// leaving the old phone-book entry. No pass, even one ended by an exception, leaves the thread
-// impersonating.
+// The first shell of the process list is taken, whichever kind; with none the passes run as the thread is and
+// nothing is reverted. A pass that cannot impersonate ends at once with its line, leaving the old phone-book
+// entry. No pass, even one ended by an exception, leaves the thread impersonating.
 TEST(LogonUserImpersonator, EachPassTakesTheFirstShellOfTheProcessListAndAlwaysReverts) {
     struct Fault { const char *dll, *function; const void* replacement; };
     const Fault none = {}, throwing = {"KERNEL32.dll", "LoadLibraryA", reinterpret_cast<const void*>(&ThrowingRasLoad)};
@@ -136,8 +135,7 @@ HMODULE WINAPI CountedLoadLibrary(const char* name) {
     return g_loadLibrary(name);
 }
 
-// All eight names are required, also those never called: the library is freed at once, and the
-// next load tries again.
+// All eight names are required, even those never called: the library is freed at once, the next load tries again.
 TEST(MiniRas, ALibraryLackingOneNameIsFreedAndTriedAgain) {
     if (ChildArgument().empty()) return ExpectChildPasses({.dllOverrides = {{"rasapi32", "native"}},
                                                            .systemDouble = WinePath(DOUBLES_DIR "/rasapi32_without_hang_up/rasapi32.dll")});

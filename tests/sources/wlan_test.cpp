@@ -15,8 +15,7 @@ namespace {
 
 constexpr char kWlanLibrary[] = "wlanapi.dll";
 
-// Rows that no version Wine emulates reaches: a service-pack text that is almost the one, and
-// the version bounds on either side of XP.
+// Rows no version Wine emulates reaches: a service-pack text almost the one, the version bounds either side of XP.
 TEST(WlanSupport, NeedsVersionSixOrXpWithExactlyTheThirdServicePack) {
     const struct { DWORD major, minor; const char* servicePack; bool supported; } cases[] = {
         {4, 10, "Service Pack 3", false}, {5, 0, "Service Pack 3", false}, {5, 1, "service pack 3", false},
