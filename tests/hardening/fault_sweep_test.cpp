@@ -16,7 +16,6 @@
 #include <initializer_list>
 #include <map>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -34,8 +33,7 @@ extern "C" {
 void* g_faultOriginal = nullptr;
 uintptr_t g_faultValue = 0;
 DWORD g_faultError = 0;
-long long g_faultCalls = 0;
-long long g_faultFrom = 1;
+long long g_faultCalls = 0, g_faultFrom = 1;
 void FaultStub();
 }
 asm(R"(
@@ -66,11 +64,7 @@ constexpr long long kTerminatedThreadBytes = 2048;
 
 // How a function fails: its failure answer and last error; `never` for those that cannot fail
 // (or fail only when handed what is not theirs: releasing, bookkeeping, the runtime's own).
-struct Failure {
-    bool never;
-    uintptr_t value;
-    DWORD error;
-};
+struct Failure { bool never; uintptr_t value; DWORD error; };
 
 const std::set<std::string> kNeverFail = {
     "CloseHandle", "FreeLibrary", "HeapFree", "RegCloseKey", "CloseServiceHandle", "CoTaskMemFree", "TlsFree",
@@ -122,14 +116,12 @@ DWORD Quick(DWORD milliseconds) {
     return milliseconds >= 1000 && milliseconds != INFINITE ? 300 : milliseconds;
 }
 DWORD(WINAPI* g_realTickWait)(HANDLE, DWORD, BOOL) = nullptr;
-DWORD WINAPI QuickTickWait(HANDLE handle, DWORD milliseconds, BOOL alertable) {
-    return g_realTickWait(handle, Quick(milliseconds), alertable);
-}
+DWORD WINAPI QuickTickWait(HANDLE handle, DWORD ms, BOOL alertable) { return g_realTickWait(handle, Quick(ms), alertable); }
 DWORD(WINAPI* g_realStopWait)(HANDLE, DWORD) = nullptr;
-DWORD WINAPI QuickStopWait(HANDLE handle, DWORD milliseconds) { return g_realStopWait(handle, Quick(milliseconds)); }
+DWORD WINAPI QuickStopWait(HANDLE handle, DWORD ms) { return g_realStopWait(handle, Quick(ms)); }
 DWORD(WINAPI* g_realStartWait)(DWORD, const HANDLE*, BOOL, DWORD, BOOL) = nullptr;
-DWORD WINAPI QuickStartWait(DWORD count, const HANDLE* handles, BOOL all, DWORD milliseconds, BOOL alertable) {
-    return g_realStartWait(count, handles, all, Quick(milliseconds), alertable);
+DWORD WINAPI QuickStartWait(DWORD count, const HANDLE* handles, BOOL all, DWORD ms, BOOL alertable) {
+    return g_realStartWait(count, handles, all, Quick(ms), alertable);
 }
 
 // Entry points the library resolves at run time: recorded, or failed when it is the one.
@@ -212,10 +204,7 @@ std::string RunHost(HMODULE dll) {
 }
 
 // The function a child fails, from its role "<dll>!<name>@<n>".
-struct Fault {
-    std::string dll, name;
-    long long from = 0;
-};
+struct Fault { std::string dll, name; long long from = 0; };
 
 Fault FaultOf(const std::string& role) {
     const size_t bang = role.find('!'), at = role.find('@');
@@ -239,11 +228,9 @@ void RunLoaded(const Fault& fault, std::string& outcome) {
         g_faultValue = failure.value;
         g_faultError = failure.error;
         g_faultFrom = fault.from;
-        if (fault.dll == "runtime")
-            g_failingEntryPoint = fault.name.c_str();
-        else
-            patch = std::make_unique<ImportPatch>(dll.get(), fault.dll.c_str(), fault.name.c_str(), &FaultStub,
-                                                  reinterpret_cast<void (**)()>(&g_faultOriginal));
+        if (fault.dll == "runtime") g_failingEntryPoint = fault.name.c_str();
+        else patch = std::make_unique<ImportPatch>(dll.get(), fault.dll.c_str(), fault.name.c_str(), &FaultStub,
+                                                   reinterpret_cast<void (**)()>(&g_faultOriginal));
     }
     const auto setDebugOutput = ResolveEntryPoint<void (*)(IDebugLog*)>(dll.get(), "?LsSetDebugOutput@@YAXPEAVIDebugLog@@@Z");
     g_terminationLog.terminated = g_terminationLog.timedOut = false;
@@ -280,8 +267,7 @@ TEST(FaultSweepChild, RunsAHostWithOneFunctionFailing) {
     RunLoaded(fault, outcome);
     const long handles = ProcessHandleCount() - handlesBefore;
     const long long heap = static_cast<long long>(HeapBytesInUse() - heapBefore);
-    if (role == "record")
-        for (const auto& [name, calls] : g_resolved) std::printf("resolved %s\n", name.c_str());
+    if (role == "record") for (const auto& [name, calls] : g_resolved) std::printf("resolved %s\n", name.c_str());
     std::printf("outcome %s\nleft %ld handles %lld heap bytes unloaded %d\n", outcome.c_str(), handles, heap,
                 GetModuleHandleA(kLibrary) == nullptr);
 }
@@ -294,11 +280,8 @@ std::string Field(const std::string& output, const std::string& key) {
 }
 
 ChildRun RunSweepChild(const std::string& role) {
-    ChildOptions options;
-    options.childArgument = role;
-    options.timeoutMs = kChildTimeoutMs;
-    options.systemDouble = kDoubles + "\\cmondll_double\\cmondll.dll";
-    return RunChild("FaultSweepChild.*", options);
+    return RunChild("FaultSweepChild.*", {.systemDouble = kDoubles + "\\cmondll_double\\cmondll.dll",
+                                          .childArgument = role, .timeoutMs = kChildTimeoutMs});
 }
 
 TEST(FaultSweep, EverySystemCallFailedLeavesTheHostRunning) {
@@ -308,11 +291,7 @@ TEST(FaultSweep, EverySystemCallFailedLeavesTheHostRunning) {
     const ChildRun record = RunSweepChild("record");
     ASSERT_TRUE(ChildPassed(record)) << record.output;
     ASSERT_EQ(Field(record.output, "outcome"), "ran") << record.output;
-    std::vector<std::pair<std::string, std::string>> functions;
-    {
-        const UniqueModule dll(LoadLibraryA(kLibrary));
-        functions = ImportsOf(dll.get());
-    }
+    auto functions = ImportsOf(UniqueModule(LoadLibraryA(kLibrary)).get());  // unloaded again at once
     for (size_t at = record.output.find("\nresolved "); at != std::string::npos; at = record.output.find("\nresolved ", at + 1))
         functions.emplace_back("runtime", record.output.substr(at + 10, record.output.find_first_of("\r\n", at + 1) - at - 10));
     int failed = 0;
@@ -335,9 +314,8 @@ TEST(FaultSweep, EverySystemCallFailedLeavesTheHostRunning) {
                 std::sscanf(left.c_str(), "%ld handles %lld heap bytes unloaded %ld", &handles, &heap, &unloaded);
                 // A terminated thread takes the C runtime's block for it along; nothing else may go.
                 const bool gaveUp = outcome.find("terminated") != std::string::npos || outcome.find("timed out") != std::string::npos;
-                const long long lost = gaveUp ? kTerminatedThreadBytes : 0;
                 const bool ranWell = !run.hung && ChildPassed(run) && unloaded == 1 && outcome.rfind("unexpected", 0) != 0;
-                sound = ranWell && handles <= 0 && heap <= lost;
+                sound = ranWell && handles <= 0 && heap <= (gaveUp ? kTerminatedThreadBytes : 0);
                 if (!ranWell) break;
             }
             std::printf("| %s!%s | %d | %s%s |\n", dll.c_str(), name.c_str(), from,

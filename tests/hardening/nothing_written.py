@@ -20,19 +20,18 @@ WINE_KEYS = ("[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\ServiceCu
 
 def registry():
     values = []
-    for hive in ("HKLM", "HKCU", "HKU"):
-        with tempfile.NamedTemporaryFile(suffix=".reg", delete=False) as out:
-            path = out.name
-        subprocess.run([wine_run, prefix, "reg", "export", hive, "Z:" + path.replace("/", "\\"), "/y"],
-                       capture_output=True, check=True)
-        key = ""
-        with open(path, encoding="utf-16", errors="replace") as exported:
-            for line in exported.read().splitlines():
-                if line.startswith("["):
-                    key = line
-                elif line and key not in WINE_KEYS:
-                    values.append(key + " " + line)
-        os.remove(path)
+    with tempfile.TemporaryDirectory() as scratch:
+        for hive in ("HKLM", "HKCU", "HKU"):
+            path = os.path.join(scratch, hive + ".reg")
+            subprocess.run([wine_run, prefix, "reg", "export", hive, "Z:" + path.replace("/", "\\"), "/y"],
+                           capture_output=True, check=True)
+            key = ""
+            with open(path, encoding="utf-16", errors="replace") as exported:
+                for line in exported.read().splitlines():
+                    if line.startswith("["):
+                        key = line
+                    elif line and key not in WINE_KEYS:
+                        values.append(key + " " + line)
     return values
 
 
@@ -74,7 +73,7 @@ with tempfile.TemporaryDirectory() as folder:
     run_both()
     run_both()
     registry_after, files_after = registry(), files()
-changed = [line for line in set(registry_before) ^ set(registry_after)]
+changed = list(set(registry_before) ^ set(registry_after))
 changed += [path for path in set(files_before) | set(files_after) if files_before.get(path) != files_after.get(path)]
 for line in sorted(changed):
     print("changed:", line)

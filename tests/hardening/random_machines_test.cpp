@@ -95,10 +95,7 @@ private:
 // An address text as IP Helper holds it: in 16 bytes with the terminator.
 uint32_t Parsed(const std::string& text) { return ParseDottedAddress(text.substr(0, 15).c_str()); }
 
-template <size_t N>
-bool Terminated(const char (&field)[N]) {
-    return std::memchr(field, '\0', N) != nullptr;
-}
+template <size_t N> bool Terminated(const char (&field)[N]) { return std::memchr(field, '\0', N) != nullptr; }
 
 // The adapter a port was made from: the others in adapter order, behind the dial-up ports, each
 // of which carries the last PPP adapter's data of its name.
@@ -148,9 +145,8 @@ void CheckPorts(const Machine& machine, std::vector<PORT_INFO> ports) {
     for (size_t p = 0; p < ports.size(); ++p) {
         const PORT_INFO& port = ports[p];
         ASSERT_TRUE(Terminated(port.ConnectionName) && Terminated(port.Description) && Terminated(port.AdapterName));
-        ASSERT_LE(port.IpAddressCount, 200u);
-        ASSERT_LE(port.DnsServerCount, 200u);
-        ASSERT_LE(port.WinsServerCount, 200u);
+        for (const uint32_t count : {port.IpAddressCount, port.DnsServerCount, port.WinsServerCount})
+            ASSERT_LE(count, 200u) << "an IP address, DNS or WINS server count";
         EXPECT_EQ(port.HasIpAddress, port.IpAddress != 0 ? 1u : 0u);
         EXPECT_EQ(port.HasGateway, port.Gateway != 0 ? 1u : 0u);
         EXPECT_FALSE(port.IsDialUp && dialUpDone) << "a dial-up port behind the others";

@@ -82,8 +82,7 @@ TEST(Soak, EverySlotFromEightThreadsWhileTheMachineChanges) {
     std::atomic<bool> stop{false}, pause{false};
     std::atomic<int> resting{0};
     std::atomic<long> calls{0}, wrong{0}, managers{0}, changes{0};
-    // Each worker rests while the main thread counts what the library holds, so that nothing of
-    // theirs is in flight then.
+    // Workers rest while the main thread counts what the library holds, so that none of their calls is in flight.
     const auto rest = [&] {
         if (!pause) return;
         ++resting;
@@ -153,13 +152,11 @@ TEST(Soak, EverySlotFromEightThreadsWhileTheMachineChanges) {
         lastCalls = calls;
         if (second == seconds / 4) first = holds();
     }
-    const auto last = holds();
+    const auto [lastHandles, lastHeap] = holds();
     stop = true;
-    for (TestThread& thread : threads)
-        if (!thread.Join(kStallMs)) DumpThreadsAndEnd();
+    for (TestThread& thread : threads) if (!thread.Join(kStallMs)) DumpThreadsAndEnd();
     destroy(manager);
     const auto [firstHandles, firstHeap] = first;
-    const auto [lastHandles, lastHeap] = last;
     std::printf("soak: %d s, %ld calls, %ld managers created and deleted, %ld machine changes, %ld wrong answers; "
                 "handles %ld -> %ld, heap %llu -> %llu bytes\n",
                 seconds, calls.load(), managers.load(), changes.load(), wrong.load(), firstHandles, lastHandles,

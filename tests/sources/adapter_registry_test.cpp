@@ -21,17 +21,13 @@ constexpr char kNetClassGuid[] = "{4D36E972-E325-11CE-BFC1-08002BE10318}";
 const std::string kNetClass = std::string("SYSTEM\\CurrentControlSet\\Control\\Class\\") + kNetClassGuid;
 const std::string kConnections = std::string("SYSTEM\\CurrentControlSet\\Control\\Network\\") + kNetClassGuid;
 
-std::string Guid(int n) {
+template <class... Args> std::string Format(const char* format, Args... args) {
     char text[64];
-    std::snprintf(text, sizeof text, "{0000AD%02X-0000-4000-8000-0000000000AB}", n);
+    std::snprintf(text, sizeof text, format, args...);
     return text;
 }
-
-std::string Subkey(const std::string& parent, int n) {
-    char text[8];
-    std::snprintf(text, sizeof text, "\\%04d", n);
-    return parent + text;
-}
+std::string Guid(int n) { return Format("{0000AD%02X-0000-4000-8000-0000000000AB}", n); }
+std::string Subkey(const std::string& parent, int n) { return parent + Format("\\%04d", n); }
 
 std::string ConnectionKey(int n) { return kConnections + "\\" + Guid(n) + "\\Connection"; }
 
@@ -90,10 +86,7 @@ protected:
 
     // The lookup's answer, and the description it leaves in a port's 132-byte field.
     static std::pair<int, std::string> Describe(const std::string& adapter) {
-        struct {
-            char field[132] = "untouched";
-            char guard = 0x5A;
-        } port;
+        struct { char field[132] = "untouched"; char guard = 0x5A; } port;
         const int found = Watched([&] { return LookupAdapterDescription(adapter.c_str(), port.field); });
         EXPECT_EQ(port.guard, 0x5A) << "written past the field";
         return {found, port.field};

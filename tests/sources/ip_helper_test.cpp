@@ -28,10 +28,7 @@ void ExpectUnbound(const CIpHelperAPI& ipHelper) {
 
 int g_loadLibraryCalls = 0;
 decltype(&LoadLibraryA) g_realLoadLibrary = nullptr;
-HMODULE WINAPI CountingLoadLibraryA(LPCSTR name) {
-    ++g_loadLibraryCalls;
-    return g_realLoadLibrary(name);
-}
+HMODULE WINAPI CountingLoadLibraryA(LPCSTR name) { return ++g_loadLibraryCalls, g_realLoadLibrary(name); }
 
 std::vector<std::wstring> g_versionQueries;
 decltype(&VerQueryValueW) g_realVerQueryValue = nullptr;
@@ -77,8 +74,7 @@ TEST(FileVersion, IsComposedFromTheFixedBlockAndDecidesAcceptance) {
     const struct {
         const char* dir;
         int readResult;
-        const char* version;
-        const char* description;
+        const char *version, *description;
         int checkResult;
     } cases[] = {
         {"iphlpapi_partial", 0, "5.1.2600.5512", "IP Helper double", 0},
@@ -86,8 +82,7 @@ TEST(FileVersion, IsComposedFromTheFixedBlockAndDecidesAcceptance) {
         // no fixed block: accepted without a version; both strings only in the fallback table
         {"iphlpapi_unfixed", 0, "", "IP Helper double", 0},
         {"iphlpapi_no_file_version", -1, "", "IP Helper double", -1},  // the description is read all the same
-        {"iphlpapi_unversioned", -1, "", "", -1},
-        {"nonexistent", -1, "", "", -1},
+        {"iphlpapi_unversioned", -1, "", "", -1}, {"nonexistent", -1, "", "", -1},
     };
     const ImportPatch recording(ThisExecutable(), "VERSION.dll", "VerQueryValueW", &RecordingVerQueryValueW,
                                 &g_realVerQueryValue);

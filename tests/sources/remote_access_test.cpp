@@ -35,19 +35,12 @@ BOOL WINAPI WatchedOpenProcessToken(HANDLE process, DWORD access, HANDLE* token)
     g_tokenOwner = GetProcessId(process);
     return g_openProcessToken(process, access, token);
 }
-BOOL WINAPI CountedRevertToSelf() {
-    ++g_reverts;
-    return g_revertToSelf();
-}
+BOOL WINAPI CountedRevertToSelf() { return ++g_reverts, g_revertToSelf(); }
 BOOL WINAPI RefusedToken(HANDLE process, DWORD, HANDLE*) {
     g_tokenOwner = GetProcessId(process);
-    SetLastError(ERROR_ACCESS_DENIED);
-    return FALSE;
+    return SetLastError(ERROR_ACCESS_DENIED), FALSE;
 }
-BOOL WINAPI RefusedImpersonation(HANDLE) {
-    SetLastError(ERROR_CANNOT_IMPERSONATE);
-    return FALSE;
-}
+BOOL WINAPI RefusedImpersonation(HANDLE) { return SetLastError(ERROR_CANNOT_IMPERSONATE), FALSE; }
 HMODULE WINAPI ThrowingRasLoad(const char* name) {
     if (_stricmp(name, "rasapi32.dll") == 0) throw std::runtime_error("no Remote Access");
     return g_loadLibrary(name);
@@ -60,11 +53,10 @@ bool ThreadImpersonates() {
 
 struct Program {
     UINT(WINAPI* directoryOf)(char*, UINT);
-    const char *file, *arguments;
+    const char *file, *arguments = "/desktop=linkset,64x64";  // the Explorer's
 };
-const Program kShell = {&GetSystemDirectoryA, "cmd.exe", "/k"};
-const Program kExplorer = {&GetWindowsDirectoryA, "explorer.exe", "/desktop=linkset,64x64"};
-const Program kSystemExplorer = {&GetSystemDirectoryA, "explorer.exe", "/desktop=linkset,64x64"};
+const Program kShell = {&GetSystemDirectoryA, "cmd.exe", "/k"}, kExplorer = {&GetWindowsDirectoryA, "explorer.exe"},
+              kSystemExplorer = {&GetSystemDirectoryA, "explorer.exe"};
 
 std::unique_ptr<SystemProgram> Start(const Program& program) {
     char directory[MAX_PATH] = {};
@@ -72,15 +64,11 @@ std::unique_ptr<SystemProgram> Start(const Program& program) {
     return std::make_unique<SystemProgram>(std::string(directory) + "\\" + program.file, program.arguments);
 }
 
-// The first shell of the process list is taken, whichever kind; with none the passes run as the
-// thread is and nothing is reverted. A pass that cannot impersonate ends at once with its line,
-// leaving the old phone-book entry. No pass, even one ended by an exception, leaves the thread
-// impersonating.
+// The first shell of the process list is taken, whichever kind; with none the passes run as the thread is and
+// nothing is reverted. A pass that cannot impersonate ends at once with its line, leaving the old phone-book
+// entry. No pass, even one ended by an exception, leaves the thread impersonating.
 TEST(LogonUserImpersonator, EachPassTakesTheFirstShellOfTheProcessListAndAlwaysReverts) {
-    struct Fault {
-        const char *dll, *function;
-        const void* replacement;
-    };
+    struct Fault { const char *dll, *function; const void* replacement; };
     const Fault none = {}, throwing = {"KERNEL32.dll", "LoadLibraryA", reinterpret_cast<const void*>(&ThrowingRasLoad)};
     const struct {
         const char* name;
@@ -112,10 +100,10 @@ TEST(LogonUserImpersonator, EachPassTakesTheFirstShellOfTheProcessListAndAlwaysR
         std::vector<std::unique_ptr<SystemProgram>> running;
         for (const Program& program : row.started) running.push_back(Start(program));
         PortList ports;
-        ports.push_back(std::make_unique<PORT_INFO>());
-        ports.back()->PortType = PORT_TYPE_DIALUP;
-        ports.back()->IsDialUp = 1;
-        std::strcpy(ports.back()->AdapterName, kPhoneBookAdapterName);
+        PORT_INFO& entry = *ports.emplace_back(std::make_unique<PORT_INFO>());
+        entry.PortType = PORT_TYPE_DIALUP;
+        entry.IsDialUp = 1;
+        std::strcpy(entry.AdapterName, kPhoneBookAdapterName);
         CCoreRtCriticalSectionEx lock;
         std::optional<ImportPatch> failure;
         if (row.fault.function)
@@ -147,12 +135,10 @@ HMODULE WINAPI CountedLoadLibrary(const char* name) {
     return g_loadLibrary(name);
 }
 
-// All eight names are required, also those never called: the library is freed at once, and the
-// next load tries again.
+// All eight names are required, even those never called: the library is freed at once, the next load tries again.
 TEST(MiniRas, ALibraryLackingOneNameIsFreedAndTriedAgain) {
-    if (ChildArgument().empty())
-        return ExpectChildPasses({.dllOverrides = {{"rasapi32", "native"}},
-                                  .systemDouble = WinePath(DOUBLES_DIR "/rasapi32_without_hang_up/rasapi32.dll")});
+    if (ChildArgument().empty()) return ExpectChildPasses({.dllOverrides = {{"rasapi32", "native"}},
+                                                           .systemDouble = WinePath(DOUBLES_DIR "/rasapi32_without_hang_up/rasapi32.dll")});
     const ImportPatch loads(ThisExecutable(), "KERNEL32.dll", "LoadLibraryA", &CountedLoadLibrary, &g_loadLibrary);
     for (int attempt = 1; attempt <= 2; ++attempt) {
         EXPECT_EQ(MiniRasLoad(), -1);
@@ -185,7 +171,7 @@ TEST(MiniRas, OnNt4TheRasManServiceMustRunRightAfterTheStartRequest) {
         SCOPED_TRACE(row.name);
         std::optional<TestService> service;
         if (row.service) service.emplace("RasMan", *row.service);
-        if (!row.service) TestService::Remove("RasMan");  // also one a run that died left behind
+        else TestService::Remove("RasMan");  // also one a run that died left behind
         if (row.service == Behaviour::Runs) service->Start();
         log.Clear();
         for (int i = 0; i < row.loads; ++i) EXPECT_EQ(MiniRasLoad(), row.result);
@@ -193,10 +179,8 @@ TEST(MiniRas, OnNt4TheRasManServiceMustRunRightAfterTheStartRequest) {
         if (row.service == Behaviour::StaysStarting) {
             EXPECT_EQ(service->State(), static_cast<DWORD>(SERVICE_START_PENDING)) << "the start was asked for";
         }
-        if (row.result == 0) {  // down to 0, so that the next load starts afresh
-            MiniRasUnload();
-            MiniRasUnload();
-        }
+        if (row.result == 0)  // down to 0, so that the next load starts afresh
+            for (int i = 0; i < 2; ++i) MiniRasUnload();
     }
 }
 

@@ -15,17 +15,11 @@ namespace {
 
 constexpr char kWlanLibrary[] = "wlanapi.dll";
 
-// Rows that no version Wine emulates reaches: a service-pack text that is almost the one, and
-// the version bounds on either side of XP.
+// Rows no version Wine emulates reaches: a service-pack text almost the one, the version bounds either side of XP.
 TEST(WlanSupport, NeedsVersionSixOrXpWithExactlyTheThirdServicePack) {
-    const struct {
-        DWORD major, minor;
-        const char* servicePack;
-        bool supported;
-    } cases[] = {
-        {4, 10, "Service Pack 3", false}, {5, 0, "Service Pack 3", false},  {5, 1, "service pack 3", false},
-        {5, 1, "Service Pack 3a", false}, {5, 2, "Service Pack 3", true},   {6, 0, "", true},
-        {10, 0, "", true},
+    const struct { DWORD major, minor; const char* servicePack; bool supported; } cases[] = {
+        {4, 10, "Service Pack 3", false}, {5, 0, "Service Pack 3", false}, {5, 1, "service pack 3", false},
+        {5, 1, "Service Pack 3a", false}, {5, 2, "Service Pack 3", true},  {6, 0, "", true}, {10, 0, "", true},
     };
     for (const auto& c : cases) {
         OSVERSIONINFOA version = {sizeof version, c.major, c.minor, 0, VER_PLATFORM_WIN32_NT, {}};
@@ -36,10 +30,7 @@ TEST(WlanSupport, NeedsVersionSixOrXpWithExactlyTheThirdServicePack) {
 
 int g_versionQueries = 0;
 decltype(&GetVersionExA) g_realGetVersion = nullptr;
-BOOL WINAPI CountingGetVersionExA(OSVERSIONINFOA* version) {
-    ++g_versionQueries;
-    return g_realGetVersion(version);
-}
+BOOL WINAPI CountingGetVersionExA(OSVERSIONINFOA* version) { return ++g_versionQueries, g_realGetVersion(version); }
 
 // A child per case, with a double in the system directory. Wine's versions bring their own
 // service-pack texts: Windows 2000 never binds, XP with its third service pack does, XP x64 with
@@ -49,10 +40,8 @@ TEST(Wlan, IsBoundAsTheSystemAllowsAndAnswersFromTheInterfaceList) {
     if (role.empty()) {
         const struct {
             const char *doubleName, *version, *role;  // version "": the prefix's own
-        } cases[] = {{"wlanapi_double", "win2k", "unbound"},
-                     {"wlanapi_double", "winxp", "bound"},
-                     {"wlanapi_double", "winxp64", "unbound"},
-                     {"wlanapi_without_free", "", "unbound"}};
+        } cases[] = {{"wlanapi_double", "win2k", "unbound"}, {"wlanapi_double", "winxp", "bound"},
+                     {"wlanapi_double", "winxp64", "unbound"}, {"wlanapi_without_free", "", "unbound"}};
         for (const auto& c : cases)  // the load order: else Wine loads its built-in library
             ExpectChildPasses({.windowsVersion = c.version, .dllOverrides = {{"wlanapi", "native"}},
                                .systemDouble = WinePath(DOUBLES_DIR "/") + c.doubleName + "\\" + kWlanLibrary,
@@ -71,23 +60,13 @@ TEST(Wlan, IsBoundAsTheSystemAllowsAndAnswersFromTheInterfaceList) {
     const auto outstanding = ResolveEntryPoint<DoubleOutstandingFunction>(library, "DoubleOutstanding");
     ASSERT_NE(outstanding, nullptr) << "Wine's own library was loaded";
 
-    const std::string first = "{5A1E0001-0000-4000-8000-00000000A1FA}";
-    const std::string second = "{5A1E0002-0000-4000-8000-00000000B2FB}";
-    const std::string lowerSecond = "{5a1e0002-0000-4000-8000-00000000b2fb}";
+    const std::string first = "{5A1E0001-0000-4000-8000-00000000A1FA}", second = "{5A1E0002-0000-4000-8000-00000000B2FB}";
     const std::string both = first + "," + second;
-    const struct {
-        std::string interfaces;
-        std::string adapter;
-        int answer;
-    } cases[] = {
-        {both, first, 1},
-        {both, second, 1},
-        {both, lowerSecond, 0},  // the interface's text is upper case
-        {first, second, 0},
-        {"", first, 0},
-        {kWlanFailOpen, first, 0},
-        {kWlanFailEnum, first, 0},
-        {both, second + std::string(600, ' '), 0},  // cut to the conversion buffer, no overrun
+    const struct { std::string interfaces, adapter; int answer; } cases[] = {
+        {both, first, 1}, {both, second, 1}, {first, second, 0}, {"", first, 0},
+        {kWlanFailOpen, first, 0}, {kWlanFailEnum, first, 0},
+        {both, "{5a1e0002-0000-4000-8000-00000000b2fb}", 0},  // the second in lower case: the interface's is upper
+        {both, second + std::string(600, ' '), 0},            // cut to the conversion buffer, no overrun
     };
     const HandleCount handles;
     for (const auto& c : cases) {

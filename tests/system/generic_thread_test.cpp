@@ -42,8 +42,7 @@ decltype(&WaitForSingleObject) g_waitSingle;
 decltype(&OpenEventA) g_openEvent;
 
 DWORD WINAPI FakeResumeThread(HANDLE thread) {
-    DuplicateHandle(GetCurrentProcess(), thread, GetCurrentProcess(), g_lastThread.put(), 0, FALSE,
-                    DUPLICATE_SAME_ACCESS);
+    DuplicateHandle(GetCurrentProcess(), thread, GetCurrentProcess(), g_lastThread.put(), 0, FALSE, DUPLICATE_SAME_ACCESS);
     g_held = Active().waitAnswer != WAIT_OBJECT_0 && !Active().afterReport;
     const DWORD count = g_held ? 1 : g_resume(thread);
     if (Active().lateStarter) Sleep(kLateStartMs);
@@ -97,8 +96,7 @@ protected:
     ScopedDebugLog installed{log, &LsSetDebugOutput};
     const HMODULE exe = ThisExecutable();
     ImportPatch resume{exe, "kernel32.dll", "ResumeThread", &FakeResumeThread, &g_resume};
-    ImportPatch waitMultiple{exe, "kernel32.dll", "WaitForMultipleObjectsEx", &FakeWaitForMultipleObjectsEx,
-                             &g_waitMultiple};
+    ImportPatch waitMultiple{exe, "kernel32.dll", "WaitForMultipleObjectsEx", &FakeWaitForMultipleObjectsEx, &g_waitMultiple};
     ImportPatch waitSingle{exe, "kernel32.dll", "WaitForSingleObject", &FakeWaitForSingleObject, &g_waitSingle};
     ImportPatch openEvent{exe, "kernel32.dll", "OpenEventA", &FakeOpenEventA, &g_openEvent};
 };

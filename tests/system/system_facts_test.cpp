@@ -15,16 +15,9 @@ constexpr DWORD kUntouched = 0xDEADBEEF;
 
 // What each emulated version answers. Wine 8 answers win7 with a server's product type, and
 // without a manifest win10 reports 6.2, which is a Vista.
-constexpr struct {
-    const char* version;
-    OSType code;
-} kAnswers[] = {
-    {"win95", OS_TYPE_WINDOWS_95},
-    {"nt40", OS_TYPE_WINDOWS_NT},
-    {"win2k", OS_TYPE_WINDOWS_2000},
-    {"winxp", OS_TYPE_WINDOWS_XP},
-    {"vista", OS_TYPE_WINDOWS_VISTA},
-    {"win7", OS_TYPE_WINDOWS_SERVER_2008_R2},
+constexpr struct { const char* version; OSType code; } kAnswers[] = {
+    {"win95", OS_TYPE_WINDOWS_95}, {"nt40", OS_TYPE_WINDOWS_NT},      {"win2k", OS_TYPE_WINDOWS_2000},
+    {"winxp", OS_TYPE_WINDOWS_XP}, {"vista", OS_TYPE_WINDOWS_VISTA}, {"win7", OS_TYPE_WINDOWS_SERVER_2008_R2},
     {"win10", OS_TYPE_WINDOWS_VISTA},
 };
 
@@ -68,9 +61,7 @@ TEST(CopyStringBounded, CopiesWhatFitsWithoutSplittingACharacterAndAnswersTheSou
     }
     const bool doubleByte = GetACP() == kJapaneseCodePage;
     const std::string thirty(30, 'a'), lead(1, kDoubleByte[0]);
-    const struct {
-        std::string source, inSingleByte, inDoubleByte;
-    } cases[] = {
+    const struct { std::string source, inSingleByte, inDoubleByte; } cases[] = {
         {std::string(40, 'x'), std::string(31, 'x'), std::string(31, 'x')},
         {thirty + kDoubleByte + "z", thirty + lead, thirty},  // the trail byte would be the 32nd
         {thirty.substr(1) + kDoubleByte, thirty.substr(1) + kDoubleByte, thirty.substr(1) + kDoubleByte},
