@@ -1,5 +1,5 @@
-// The maintenance cycle: which ticks run which passes, failures contained in a tick, and a
-// shutdown that waits for a running tick and must not hang on a stuck one.
+// The maintenance cycle: which ticks run which passes, failures contained in a tick, a shutdown
+// that waits for a running tick and must not hang on a stuck one, and the detector's configuration.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -18,19 +18,21 @@
 #include "system/handles.h"
 #include "test_threads.h"
 #include "vpn/plugin_catalog.h"
+#include "vpn/vpn_detector.h"
 
 namespace {
 
 constexpr DWORD kBoundMs = 20000;  // a wait this long means the thing under test hangs
 
 // A plug-in whose Update runs what the test sets, on the maintenance thread inside the manager's
-// VPN lock and the detector's lock.
+// VPN lock and the detector's lock; its life is noted in the journal.
 std::function<void()> g_onUpdate;
 std::atomic<int> g_updates{0};
 std::string g_journal;
 
 class HookPlugIn final : public IVPNPlugIn {
 public:
+    HookPlugIn() { g_journal += "built;"; }
     ~HookPlugIn() override { g_journal += "deleted;"; }
     int32_t GetName(outputstr*) override { return kPlugInNoText; }
     int32_t GetDescription(outputstr*) override { return kPlugInNoText; }
@@ -46,8 +48,7 @@ protected:
     void TearDown() override { g_onUpdate = nullptr; }
 
     using OwnedManager = std::unique_ptr<CLinkSetManager, decltype(&DeleteManager)>;
-    // A manager whose maintenance thread is inside its first tick, in the plug-in's Update, which
-    // goes on with `rest` there.
+    // A manager whose maintenance thread is inside its first tick, in the plug-in's Update, doing `rest`.
     OwnedManager InsideATick(std::function<void()> rest) {
         g_onUpdate = [this, rest] { SetEvent(entered.get()); rest(); };
         OwnedManager manager(new CLinkSetManager(CLinkSetManager::Start::WithMaintenanceThread, kHookCatalog), &DeleteManager);
@@ -61,10 +62,8 @@ protected:
     UniqueHandle entered{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
 };
 
-// The process's count decides: a remainder of 1 by 10 runs the adapter pass and the detector's
-// update; the phone-book pass follows on a remainder of 1 by 3600 and after an adapter pass that
-// saw the addresses change; every other tick only counts (a negative count never leaves a
-// remainder of 1).
+// By the process's count: a remainder of 1 by 10 runs the adapter pass and the detector's update,
+// the phone-book pass follows on 1 by 3600 or after a changed adapter pass; other ticks only count.
 TEST_F(Cycle, PassesAndDetectorUpdateRunOnTheirTicksOnly) {
     Machine machine;
     machine.ipHelper.adapters = {MakeAdapter("{A}", MIB_IF_TYPE_ETHERNET, 1, "10.7.0.1")};
@@ -72,18 +71,16 @@ TEST_F(Cycle, PassesAndDetectorUpdateRunOnTheirTicksOnly) {
     MachineScope scope(machine);
     const auto adapterListCalls = ResolveEntryPoint<AdapterListCallsFunction>(GetModuleHandleA("iphlpapi.dll"), "AdapterListCalls");
     const auto phoneBookListings = ResolveEntryPoint<PhoneBookListingsFunction>(GetModuleHandleA("rasapi32.dll"), "PhoneBookListings");
-    ASSERT_NE(adapterListCalls, nullptr);
-    ASSERT_NE(phoneBookListings, nullptr);
+    ASSERT_TRUE(adapterListCalls && phoneBookListings);
     CLinkSetManager manager(CLinkSetManager::Start::WithoutMaintenanceThread, kHookCatalog);
     ASSERT_EQ(manager.OpenVPNDetector(1), LS_OK);
     ManagerProbe probe(manager);
-    // The address is the adapter's from that tick on.
     const struct { int32_t tick; const char* address; bool adapterPass, phoneBookPass; } ticks[] = {
         {1, "10.7.0.1", true, true},    {2, "10.7.0.1", false, false},  {10, "10.7.0.2", false, false},
         {11, "10.7.0.2", true, true},   {21, "10.7.0.2", true, false},  {3600, "10.7.0.2", false, false},
         {3601, "10.7.0.2", true, true}, {-9, "10.7.0.2", false, false}, {INT_MAX, "10.7.0.3", false, false}};
     for (const auto& row : ticks) {
-        SCOPED_TRACE(row.tick);
+        SCOPED_TRACE(row.tick);  // the adapter has row.address from this tick on
         machine.ipHelper.adapters[0].addresses = {{row.address, "255.255.255.0"}};
         scope.SetIpHelper(machine.ipHelper);
         const LONG calls = adapterListCalls(), listings = phoneBookListings();
@@ -95,8 +92,7 @@ TEST_F(Cycle, PassesAndDetectorUpdateRunOnTheirTicksOnly) {
     }
 }
 
-// Managers that tick in step share the process's count; each must still get its passes. Alone,
-// a manager keeps the exact rhythm of the count, wherever the count stands when it starts.
+// Managers ticking in step share the process's count; none may starve. One alone keeps the count's rhythm.
 TEST(PassSchedule, NoManagerStarvesAndOneAloneKeepsTheRhythmOfTheCount) {
     for (const int managers : {1, 2, 3}) {
         SCOPED_TRACE(managers);
@@ -129,15 +125,14 @@ TEST_F(Cycle, FailedTicksAreReportedAndTheCycleGoesOn) {
                                "<LinkSetMgr>: maintenance tick failed; the cycle goes on.\n"}));
 }
 
-// The thread is stopped first: a delete during a tick waits for it, and only then do the
-// detector and its plug-ins go.
+// A delete stops the thread first, waiting for its tick, and only then deletes the plug-ins.
 TEST_F(Cycle, DeleteDuringATickWaitsForItBeforeTheDetectorGoes) {
     OwnedManager manager = InsideATick([] { Sleep(300), g_journal += "tick ended;"; });
     manager.reset();
-    EXPECT_EQ(g_journal, "tick ended;deleted;");
+    EXPECT_EQ(g_journal, "built;tick ended;deleted;");
 }
 
-// StopThread's 30-second grace period, cut short so the test does not wait it out.
+// StopThread's 30-second grace period, cut short.
 DWORD(WINAPI* g_realWait)(HANDLE, DWORD) = nullptr;
 DWORD WINAPI ShortWait(HANDLE handle, DWORD milliseconds) {
     return g_realWait(handle, milliseconds == 30000 ? 300 : milliseconds);
@@ -145,13 +140,26 @@ DWORD WINAPI ShortWait(HANDLE handle, DWORD milliseconds) {
 
 TEST_F(Cycle, ShutdownOfAThreadStuckInsideTheLocksDoesNotHang) {
     UniqueHandle never(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    // Stuck with the VPN and detector locks held.
     OwnedManager manager = InsideATick([&never] { WaitForSingleObject(never.get(), INFINITE); });
     ImportPatch shortStop(ThisExecutable(), "KERNEL32.dll", "WaitForSingleObject", &ShortWait, &g_realWait);
     TestThread deleter([&manager] { manager.reset(); });
     EXPECT_TRUE(deleter.Join(kBoundMs)) << "deleting the manager hangs";
     const std::vector<std::string> lines = log.Lines();
     EXPECT_NE(std::find(lines.begin(), lines.end(), "This thread is active! It will be terminated!\n"), lines.end());
+}
+
+// The detector takes its own configuration back as a new one: it must read it before deleting it.
+TEST_F(Cycle, TheDetectorReadsItsOwnConfigurationBeforeReplacingIt) {
+    struct NotedConfig final : CVPNConfig {
+        ~NotedConfig() override { g_journal += "config deleted;"; }
+        IVPNConfig* CreateConfig() const override { return new NotedConfig; }
+    } config;
+    config.EnablePlugIn(PLUGIN_CISCO3000, true);
+    CVPNDetector detector(nullptr, kHookCatalog);
+    detector.SetConfig(&config);
+    g_journal.clear();
+    EXPECT_EQ(detector.SetConfig(detector.GetConfig()), LS_OK);
+    EXPECT_EQ(g_journal, "deleted;built;config deleted;");
 }
 
 }  // namespace
