@@ -43,12 +43,12 @@ TEST(AdapterDiscovery, RecordsCarryTypeNameMacDhcpAndServersWithinTheirRooms) {
     crowded.haveWins = true, crowded.primaryWins = std::vector<std::string>(250, "10.4.0.8"), crowded.secondaryWins = {"10.4.0.9"};
     crowded.dns = std::vector<std::string>(250, "10.4.0.53");
     Machine machine;
-    machine.ipHelper.adapters = {
-        MakeAdapter("{E1}", MIB_IF_TYPE_ETHERNET, 1, "10.0.0.1", "Intel PRO/1000"),
-        MakeAdapter("{C1}", MIB_IF_TYPE_ETHERNET, 2, "10.0.0.2", "Cisco Systems VPN Adapter"),
-        MakeAdapter("{C2}", MIB_IF_TYPE_ETHERNET, 3, "10.0.0.3", "cisco lookalike"), MakeAdapter("{T1}", MIB_IF_TYPE_TOKENRING, 4, "10.0.0.4"),
-        MakeAdapter("{P1}", MIB_IF_TYPE_PPP, 5, "10.0.0.5"), MakeAdapter("{F1}", IF_TYPE_IEEE1394, 6, "10.0.0.6"),
-        MakeAdapter("{O1}", IF_TYPE_IEEE80211, 7, "10.0.0.7"), busy, bare, full, crowded};
+    machine.ipHelper.adapters = {MakeAdapter("{E1}", MIB_IF_TYPE_ETHERNET, 1, "10.0.0.1", "Intel PRO/1000"),
+                                 MakeAdapter("{C1}", MIB_IF_TYPE_ETHERNET, 2, "10.0.0.2", "Cisco Systems VPN Adapter"),
+                                 MakeAdapter("{C2}", MIB_IF_TYPE_ETHERNET, 3, "10.0.0.3", "cisco lookalike"),
+                                 MakeAdapter("{T1}", MIB_IF_TYPE_TOKENRING, 4, "10.0.0.4"), MakeAdapter("{P1}", MIB_IF_TYPE_PPP, 5, "10.0.0.5"),
+                                 MakeAdapter("{F1}", IF_TYPE_IEEE1394, 6, "10.0.0.6"), MakeAdapter("{O1}", IF_TYPE_IEEE80211, 7, "10.0.0.7"),
+                                 busy, bare, full, crowded};
     machine.connectionNames = {{"{E1}", "Office LAN"}};
     std::map<std::string, PORT_INFO> ports = Discover(machine);
     const std::tuple<const char*, uint32_t, const char*> rows[] = {  // unregistered, the connection takes the adapter's name

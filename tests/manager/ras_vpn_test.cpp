@@ -39,7 +39,8 @@ TEST(DialUpDiscovery, PhoneBookPortsStandInFrontAndAVpnLinkMarksItsPppPort) {
     machine.ipHelper.adapters = {MakeAdapter("{E}", MIB_IF_TYPE_ETHERNET, 1, "10.0.0.1"), MakeAdapter("{P1}", MIB_IF_TYPE_PPP, 2, "10.8.0.5"),
                                  MakeAdapter("{P2}", MIB_IF_TYPE_PPP, 3, "10.8.0.5")};
     machine.ras = FakeRas{{{"Office", "vpn"}, {"Home DSL", "PPPoE"}, {"Dial-in", "MODEM"}, {"Tunnel", "VPN"}, {"Backup", "isdn"},
-                           {"Lab", "vpn", RasEntryFault::GrowsBeforeRead}, {"Broken", "vpn", RasEntryFault::ReadFails}, {"Twin", "vpn"}, {"TWIN", "modem"}},
+                           {"Lab", "vpn", RasEntryFault::GrowsBeforeRead}, {"Broken", "vpn", RasEntryFault::ReadFails},
+                           {"Twin", "vpn"}, {"TWIN", "modem"}},
                           {{"Office", "vpn", "10.8.0.5"}, {"TUNNEL", "modem", ""}}};
     RecordingDebugLog log;
     const ScopedDebugLog installed(log, &LsSetDebugOutput);
@@ -47,16 +48,15 @@ TEST(DialUpDiscovery, PhoneBookPortsStandInFrontAndAVpnLinkMarksItsPppPort) {
     on.probe.Tick(1);  // the adapter and the phone-book pass
     const std::vector<PORT_INFO> ports = Ports(on.manager);
 
-    std::vector<std::pair<std::string, uint32_t>> phoneBook = {{"TWIN", 0}, {"Broken", 0}, {"Lab", 1}, {"Backup", 1}, {"Tunnel", 1}, {"Dial-in", 0}, {"Home DSL", 0}};
+    std::vector<std::pair<std::string, uint32_t>> phoneBook = {{"TWIN", 0},   {"Broken", 0},  {"Lab", 1},     {"Backup", 1},
+                                                               {"Tunnel", 1}, {"Dial-in", 0}, {"Home DSL", 0}};  // name, VPN mark
     std::vector<std::string> lines = {"RasGetEntryProperties compain buffer is too small, buffer needed is 2948\n",
                                       "ERROR: when get device type error code 5\n", "<LinkSetMgr>: GetRAsDeviceType: failed to ras device type\n"};
     if (nt4) phoneBook.clear(), lines = {"miniras: RAS was not installed.\n"};
     ASSERT_EQ(ports.size(), phoneBook.size() + 3);
-    for (std::size_t i = 0; i < phoneBook.size(); ++i) {
-        const PORT_INFO& port = ports[i];
-        EXPECT_EQ(std::tuple(std::string(port.ConnectionName), std::string(port.AdapterName), port.PortType, port.IsDialUp, port.IpAddress + port.HasIpAddress, port.IsVpnDevice),
-                  std::tuple(phoneBook[i].first, std::string("NdisWanIp"), PORT_TYPE_DIALUP, 1u, 0u, phoneBook[i].second));
-    }
+    std::vector<std::pair<std::string, uint32_t>> front;  // the rest of an entry's record is checked on random machines
+    for (std::size_t i = 0; i < phoneBook.size(); ++i) front.emplace_back(ports[i].ConnectionName, ports[i].IsVpnDevice);
+    EXPECT_EQ(front, phoneBook);
     // Only the first PPP port holding the link's address in the pass's own list, where each went
     // to the front: the later adapter.
     const PORT_INFO* p2 = &ports[phoneBook.size() + 1];

@@ -34,7 +34,8 @@ TEST(VpnThroughTheManager, PacingOfEachKindAndTheJuniperAdapter) {
         on.scope.SetIpHelper(AdaptersWith(kTunnelAdapter, up));
         on.probe.Tick(1);  // an adapter tick: the adapter pass, then the detector's update
         seen += ' ';
-        for (EPLUGINTYPE kind : {PLUGIN_CHECKPOINT, PLUGIN_CISCO3000, PLUGIN_AVENTAIL, PLUGIN_JUNIPERSSL, PLUGIN_ALCATEL}) seen += std::to_string(Status(kind));
+        for (EPLUGINTYPE kind : {PLUGIN_CHECKPOINT, PLUGIN_CISCO3000, PLUGIN_AVENTAIL, PLUGIN_JUNIPERSSL, PLUGIN_ALCATEL})
+            seen += std::to_string(Status(kind));
     }
     // Check Point: every update; Cisco 3000: its 1st, 3rd ...; Aventail: the process's 1st, 3rd ...;
     // Juniper: the process's 3rd, 6th ...; Alcatel: none.
