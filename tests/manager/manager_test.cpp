@@ -65,17 +65,19 @@ TEST_F(ManagerOps, AddressQueriesAlwaysTellTheNumberNeededOfTheFirst32AddressedP
     };
     probe.SetPorts({withServers(MakePort(PORT_TYPE_ETHERNET, "a", Ip("10.0.0.1"), Ip("10.0.0.254")), {"8.8.8.8", "8.8.4.4"}, {"10.0.0.9"}),
                     MakePort(PORT_TYPE_DIALUP, "entry", 0), withServers(MakePort(PORT_TYPE_ETHERNET, "b", Ip("10.0.0.2")), {"1.1.1.1"}, {})});
-    uint32_t count = 99, gateways[2] = {}, dns[3] = {}, wins[1] = {};
-    EXPECT_EQ(manager.GetGateways(nullptr, 0, &count), LS_ERROR_BUFFER_TOO_SMALL);
-    EXPECT_EQ(count, 2u);  // addressed ports only; a missing gateway still counts as a 0
-    EXPECT_EQ(manager.GetGateways(gateways, 7, &count), LS_ERROR_BUFFER_TOO_SMALL);
-    EXPECT_EQ(manager.GetGateways(gateways, sizeof gateways, &count), LS_OK);
-    EXPECT_EQ(std::vector<uint32_t>(gateways, gateways + 2), (std::vector<uint32_t>{Ip("10.0.0.254"), 0}));
-    EXPECT_EQ(manager.GetDnsServers(dns, sizeof dns, &count), LS_OK);
-    EXPECT_EQ(std::tuple(count, dns[2]), std::tuple(3u, Ip("1.1.1.1")));
-    EXPECT_EQ(manager.GetWinsServers(wins, sizeof wins, &count), LS_OK);
-    EXPECT_EQ(wins[0], Ip("10.0.0.9"));
-
+    const std::pair<decltype(&ILinkSetManager::GetGateways), std::vector<uint32_t>> rows[] = {
+        {&ILinkSetManager::GetGateways, {Ip("10.0.0.254"), 0}},  // addressed ports only; a missing gateway is a 0
+        {&ILinkSetManager::GetDnsServers, {Ip("8.8.8.8"), Ip("8.8.4.4"), Ip("1.1.1.1")}},
+        {&ILinkSetManager::GetWinsServers, {Ip("10.0.0.9")}}};
+    uint32_t count = 99;
+    for (const auto& [query, want] : rows) {
+        std::vector<uint32_t> got(want.size());
+        EXPECT_EQ((manager.*query)(nullptr, 0, &count), LS_ERROR_BUFFER_TOO_SMALL);
+        EXPECT_EQ(count, want.size());
+        EXPECT_EQ((manager.*query)(got.data(), count * 4 - 1, &count), LS_ERROR_BUFFER_TOO_SMALL);
+        EXPECT_EQ((manager.*query)(got.data(), count * 4, &count), LS_OK);
+        EXPECT_EQ(got, want);
+    }
     std::vector<PORT_INFO> many;
     for (uint32_t i = 0; i < 40; ++i) many.push_back(MakePort(PORT_TYPE_ETHERNET, "p", i + 1, 0x01010101));
     probe.SetPorts(many);
