@@ -83,6 +83,11 @@ TEST_F(ManagerOps, AddressQueriesAlwaysTellTheNumberNeededOfTheFirst32AddressedP
     probe.SetPorts(many);
     EXPECT_EQ(manager.GetGateways(nullptr, 0, &count), LS_ERROR_BUFFER_TOO_SMALL);
     EXPECT_EQ(count, 32u);
+    // No servers at all: a real array succeeds with none, a null one is still too small.
+    uint32_t none[1] = {};
+    EXPECT_EQ(manager.GetWinsServers(none, sizeof none, &count), LS_OK);
+    EXPECT_EQ(count, 0u);
+    EXPECT_EQ(manager.GetWinsServers(nullptr, 0, &count), LS_ERROR_BUFFER_TOO_SMALL);
 }
 
 // Plain text is read without scanf, yet every text must read as scanf's "%ld.%ld.%ld.%ld" does:
