@@ -41,7 +41,7 @@ const Row kRows[] = {
     {"1 as REG_BINARY, no service: the four bytes still land", kBinary4, 1, false, kNone, false, 0, 0, 1},
     {"8-byte value beginning with 1", kDword8, 1, true, kNone, false, 0, 0, 0},
     {"no key, no service, both processes", kNoKey, 0, false, kBoth, false, 0, 0, 0},
-    {"REG_DWORD 1, keys refusing KEY_ALL_ACCESS: read, yet not there", kDword, 1, true, kBoth, true, 1, 1, 1}};
+    {"REG_DWORD 1, Check Point's key refusing KEY_ALL_ACCESS: read, yet not there", kDword, 1, true, kBoth, true, 1, 1, 1}};
 
 TEST(RegistryAndProcessTraces, AnswersOfCisco3000CheckpointAndAventail) {
     const char* const names[] = {"ngvpnmgr.exe", "ngmonitor.exe"};
