@@ -38,14 +38,16 @@ protected:
     ManagerProbe probe{manager};
 };
 
-// Each filter counts every passing port and copies the first that fit, in list order. A null count,
-// and the bytes behind the records, are checked through the DLL (reference host, bad input).
+// Each filter counts every passing port and copies the first that fit, in list order. The bytes
+// behind the records are checked through the DLL (reference host, bad input).
 TEST_F(ManagerOps, GetPortsCountsEveryPassingPortAndCopiesWhatFits) {
     probe.SetPorts({MakePort(PORT_TYPE_ETHERNET, "a", Ip("10.0.0.1"), Ip("10.0.0.254")), MakePort(PORT_TYPE_ETHERNET, "b", Ip("10.0.0.2")),
                     MakePort(PORT_TYPE_DIALUP, "c", 0), MakePort(PORT_TYPE_WIRELESS, "d", Ip("10.0.0.4"), Ip("10.0.0.254")),
                     MakePort(PORT_TYPE_ETHERNET, "e", Ip("10.0.0.5"))});
     uint32_t copied = 99, total = 99;
     EXPECT_EQ(manager.GetPorts(nullptr, 0, &copied, nullptr, 0), LS_ERROR_FAILED);
+    EXPECT_EQ(manager.GetPorts(nullptr, 0, nullptr, &total, 0), LS_ERROR_FAILED);
+    EXPECT_EQ(total, 99u);  // a refused call leaves the count alone
     constexpr uint32_t kRecord = sizeof(PORT_INFO);
     const std::tuple<int32_t, uint32_t, uint32_t, uint32_t, std::string> rows[] = {  // filter, bytes, copied, total, 2nd copied
         {PORT_FILTER_ALL, 0, 0, 5, ""}, {7, 2 * kRecord + 100, 2, 5, "b"},  // 7 passes everything
