@@ -1,5 +1,5 @@
-// Reaches into a manager for tests and benchmarks: seeds its port list, runs single ticks of
-// its cycle without the maintenance thread, and reads its ports as a host does.
+// Reaches into a manager for tests and benchmarks: seeds its port list, runs single ticks of its
+// cycle without the maintenance thread, and reads its ports as a host does.
 #pragma once
 
 #include <cstring>
@@ -14,19 +14,14 @@
 class ManagerProbe {
 public:
     explicit ManagerProbe(CLinkSetManager& manager) : m_manager(manager) {}
-
     void SetPorts(const std::vector<PORT_INFO>& ports) {
         CCoreRtAutoLock guard(&m_manager.m_portLock);
         m_manager.m_ports.clear();
         for (const PORT_INFO& port : ports) m_manager.m_ports.push_back(std::make_unique<PORT_INFO>(port));
     }
-    // One tick with the process's count set so that it is tick number `tick`.
-    void Tick(int32_t tick) {
-        g_refreshTick = tick - 1;
-        m_manager.Refresh();
-    }
-    // The adapter pass alone, moving the change count as an adapter tick does; a tick would run
-    // the phone-book pass after it as well, which replaces the phone-book entries.
+    // One tick as the process's tick number `tick`.
+    void Tick(int32_t tick) { g_refreshTick = tick - 1, m_manager.Refresh(); }
+    // An adapter tick's adapter pass and change count, without the phone-book pass that follows.
     void AdapterPass() {
         m_manager.RefreshAdapters();
         if (m_manager.m_portsChanged) ++m_manager.m_changeCount;
@@ -48,7 +43,7 @@ struct ManagerOnMachine {
 // Deletes a manager as the library's delete function does, through slot 0.
 inline void DeleteManager(CLinkSetManager* manager) { manager->DeletingDestructor(LINKSET_DELETE_MEMORY); }
 
-// The records a host receives, all of them.
+// Every record a host receives.
 inline std::vector<PORT_INFO> Ports(ILinkSetManager& manager) {
     uint32_t copied = 0, total = 0;
     manager.GetPorts(nullptr, 0, &copied, &total, PORT_FILTER_ALL);
@@ -61,18 +56,12 @@ inline std::vector<PORT_INFO> Ports(ILinkSetManager& manager) {
 // A port record as discovery would build one; addresses in network order.
 inline PORT_INFO MakePort(uint32_t type, const char* name, uint32_t address, uint32_t gateway = 0) {
     PORT_INFO port = {};
-    port.PortType = type;
+    port.PortType = type, port.IsDialUp = type == PORT_TYPE_DIALUP;
     std::strncpy(port.ConnectionName, name, sizeof port.ConnectionName - 1);
     std::strncpy(port.AdapterName, name, sizeof port.AdapterName - 1);
-    port.IsDialUp = type == PORT_TYPE_DIALUP ? 1 : 0;
-    port.IpAddress = address;
-    port.HasIpAddress = address != 0;
-    port.Gateway = gateway;
-    port.HasGateway = gateway != 0;
-    if (address != 0) {
-        port.IpAddressCount = 1;
-        port.IpAddresses[0] = {address, 0x00FFFFFF};
-    }
+    port.IpAddress = address, port.HasIpAddress = address != 0, port.IpAddressCount = address != 0;
+    port.IpAddresses[0] = {address, address != 0 ? 0x00FFFFFFu : 0};
+    port.Gateway = gateway, port.HasGateway = gateway != 0;
     return port;
 }
 

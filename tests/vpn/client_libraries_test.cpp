@@ -1,7 +1,6 @@
-// The plug-ins that ask a VPN client's own libraries, in a child process, where the process's
-// one NetScreen binding starts afresh: NetScreen's event library in the system directory, real
-// services and the real logoff event; SafeNet's rule library beside the program of a real
-// "SOFTREMOTEPM" service. The binding's failures come first, since its one success is for good.
+// The plug-ins that ask a VPN client's own libraries, each test in a child with a fresh NetScreen
+// binding and the plain event library in the system directory: real services, the real logoff
+// event, SafeNet's rule library beside the program of a real "SOFTREMOTEPM" service.
 #include <gtest/gtest.h>
 #include <linkset/linkset.h>
 
@@ -18,20 +17,12 @@ const std::string kDoubles = WinePath(DOUBLES_DIR);
 
 UniqueHandle SignalledLogoffEvent() { return UniqueHandle(CreateEventA(nullptr, TRUE, TRUE, "crypt32LogoffEvent")); }
 
-void InstallEventLibrary(const char* build) {
-    char system[MAX_PATH] = {};
-    GetSystemDirectoryA(system, MAX_PATH);
-    ASSERT_TRUE(CopyFileA((kDoubles + "\\" + build + "\\cmondll.dll").c_str(), (system + std::string("\\cmondll.dll")).c_str(), FALSE));
-}
-
-// Each test runs in a child with the plain-named event library in the system directory.
 const ChildOptions kWithEventLibrary = {.systemDouble = kDoubles + "\\cmondll_plain\\cmondll.dll"};
 
 TEST(ClientLibraries, NetScreen) {
     if (ChildArgument().empty()) return ExpectChildPasses(kWithEventLibrary);
-    // Both plug-ins in one detector ask the process's detector twice per update: its 56th Detect,
-    // the first to try the library, comes with the 28th update, and after it failed nothing
-    // brings another attempt. A detector's destruction makes the binding available again.
+    // Both plug-ins ask the process's detector twice per update: its 56th Detect, the first to try
+    // the library, comes with the 28th update, and a failure is final until the detector goes.
     {
         CVPNDetector detector(nullptr);
         CVPNConfig both;
@@ -54,7 +45,9 @@ TEST(ClientLibraries, NetScreen) {
     }
     // The second service is asked only when the first runs; a build without the unregistration
     // is given up before anything is called, and not tried again.
-    InstallEventLibrary("cmondll_lacking");
+    char system[MAX_PATH] = {};
+    GetSystemDirectoryA(system, MAX_PATH);
+    ASSERT_TRUE(CopyFileA((kDoubles + "\\cmondll_lacking\\cmondll.dll").c_str(), (system + std::string("\\cmondll.dll")).c_str(), FALSE));
     {
         TestService monitor("IPSECMON", TestService::Behaviour::Runs), ike("IREIKE", TestService::Behaviour::Runs);
         monitor.Start();
@@ -70,9 +63,8 @@ TEST(ClientLibraries, NetScreen) {
 TEST(ClientLibraries, SafeNet) {
     if (ChildArgument().empty()) return ExpectChildPasses(kWithEventLibrary);
 
-    // SafeNet's later generation runs the whole sequence on every Detect, writes the library's
-    // path and frees it. The stopped service keeps the quoted path it was made with, which would
-    // give a line if the library looked.
+    // The later generation runs the whole sequence on every Detect, writes the library's path and
+    // frees it. A stopped service's quoted path would give a line if the library looked.
     const std::string folder = kDoubles + "\\conapi_double\\", program = folder + "softremote.exe";
     const auto padded = [&](std::size_t length) { return folder + std::string(length - folder.size(), 'p'); };
     const struct { const char* name; std::string path, group; const char* steering; uint32_t detected, connected; std::string calls; } rows[] = {
@@ -102,9 +94,8 @@ TEST(ClientLibraries, SafeNet) {
         log.Clear();
     }
 
-    // Both generations through the plug-in. With none current the earlier is asked first, but
-    // answers only once its event library has the callback; a current one is asked alone while
-    // it answers. Events come on a thread of the library's own; the callback answers 1 for code 1.
+    // Both generations through the plug-in: with none current the earlier is asked first, answering
+    // once its event library has the callback; a current one is asked alone while it answers.
     service.SetProgramPath(program);
     CSafeNetVPNPlugIn plugIn;
     UniqueHandle logoff;
