@@ -1,6 +1,6 @@
 // The manager through the real LinkSet.dll, as a GCC-built host uses it: created and deleted a
-// thousand times, behind a host's own table, and failing to start inside a library the host
-// then unloads. (Many host threads on every slot: the soak in tests/hardening.)
+// thousand times, and behind a host's own table. (Many host threads on every slot: the soak in
+// tests/hardening; a start that fails in a library the host then unloads: reference_oom.)
 #include <gtest/gtest.h>
 #include <linkset/linkset.h>
 #include <windows.h>
@@ -14,7 +14,6 @@
 
 #include "child_process.h"
 #include "import_patch.h"
-#include "library_exception.h"
 #include "recording_log.h"
 #include "resource_counts.h"
 #include "system/handles.h"
@@ -22,7 +21,6 @@
 namespace {
 
 using Manager = std::unique_ptr<ILinkSetManager, void (*)(ILinkSetManager*)>;
-constexpr const char* kKernel = "KERNEL32.dll";
 
 // Committed private memory as Wine reports it (its private-bytes figure is always 0).
 long long CommittedBytes() {
@@ -43,7 +41,7 @@ DWORD WINAPI CountedWait(HANDLE handle, DWORD ms, BOOL alertable) { return ++g_t
 // binding's standing reference goes with the first manager the process deletes.
 TEST(ManagerContract, ThousandManagersLeaveNoHandleNoMemoryAndNoRemoteAccess) {
     if (ChildArgument().empty()) return ExpectChildPasses({});
-    const ImportPatch waits(GetModuleHandleA("LinkSet.dll"), kKernel, "WaitForSingleObjectEx", &CountedWait, &g_realWait);
+    const ImportPatch waits(GetModuleHandleA("LinkSet.dll"), "KERNEL32.dll", "WaitForSingleObjectEx", &CountedWait, &g_realWait);
     RecordingDebugLog log;
     const ScopedDebugLog installed(log, &LsSetDebugOutput);
     const auto cycle = [](bool ticked) {
@@ -94,60 +92,6 @@ TEST(ManagerContract, AddressQueriesReadThePortsThroughSlotOne) {
     EXPECT_EQ(count, 1u);
     EXPECT_EQ(gateway, kReplacedGateway);
     *reinterpret_cast<void***>(manager.get()) = table;
-}
-
-// The start fails inside the library: the host takes the throw, unloads the library and lives
-// on, so no thread of the failed manager may be left to run the unloaded code.
-constexpr DWORD kLibraryWaitMs = 30000, kShortWaitMs = 100;  // the start's wait, and what the test makes of it
-constexpr DWORD kTickWaitMs = 500, kSlowTickMs = 3000;       // so that the thread is between ticks when ended
-bool g_waitFails = false;
-decltype(&SetEvent) g_setEvent;
-decltype(&WaitForMultipleObjectsEx) g_waitMultiple;
-decltype(&WaitForSingleObject) g_waitSingle;
-decltype(&WaitForSingleObjectEx) g_tick;
-DWORD Shortened(DWORD ms) { return ms == kLibraryWaitMs ? kShortWaitMs : ms; }
-BOOL WINAPI FakeSetEvent(HANDLE event) { return g_waitFails ? g_setEvent(event) : (SetLastError(ERROR_INVALID_HANDLE), FALSE); }
-DWORD WINAPI FakeWaitForMultipleObjectsEx(DWORD count, const HANDLE* handles, BOOL all, DWORD ms, BOOL alertable) {
-    if (!g_waitFails) return g_waitMultiple(count, handles, all, Shortened(ms), alertable);
-    g_waitMultiple(count, handles, all, ms, alertable);  // until the thread has reported
-    return SetLastError(ERROR_INVALID_HANDLE), WAIT_FAILED;
-}
-DWORD WINAPI FakeWaitForSingleObject(HANDLE handle, DWORD ms) { return g_waitSingle(handle, Shortened(ms)); }
-DWORD WINAPI SlowTick(HANDLE handle, DWORD ms, BOOL alertable) { return g_tick(handle, ms == kTickWaitMs ? kSlowTickMs : ms, alertable); }
-
-// Wine keeps what this executable imports loaded, so the host's library is a copy of the DLL.
-TEST(StartFailure, TheHostTakesTheThrowUnloadsTheLibraryAndLivesOn) {
-    constexpr const char* kFactory = "?LsCreateLinkSetManager@@YAPEAVILinkSetManager@@XZ";
-    const std::pair<bool, const char*> cases[] = {  // whether the wait fails (else SetEvent), the line
-        {false, "GenericThread:StartThread(ERROR) waiting for thread time out."},  // the thread goes on ticking
-        {true, "GenericThread:StartThread(ERROR) waiting for thread returned unknown error."}};
-    const std::string copy = ThisExecutableFolder() + "\\LinkSetUnloaded.dll";
-    ASSERT_TRUE(CopyFileA((ThisExecutableFolder() + "\\LinkSet.dll").c_str(), copy.c_str(), FALSE));
-    for (const auto& [waitFails, line] : cases) {
-        SCOPED_TRACE(line);
-        g_waitFails = waitFails;
-        UniqueModule library(LoadLibraryA(copy.c_str()));
-        ASSERT_TRUE(library);
-        const HMODULE dll = library.get();
-        RecordingDebugLog log;
-        {
-            ScopedDebugLog installed(log, ResolveEntryPoint<ScopedDebugLog::Setter>(dll, "?LsSetDebugOutput@@YAXPEAVIDebugLog@@@Z"));
-            ImportPatch factory(ThisExecutable(), "LinkSet.dll", kFactory, ResolveEntryPoint<void*>(dll, kFactory));
-            ImportPatch setEvent(dll, kKernel, "SetEvent", &FakeSetEvent, &g_setEvent);
-            ImportPatch waitMultiple(dll, kKernel, "WaitForMultipleObjectsEx", &FakeWaitForMultipleObjectsEx, &g_waitMultiple);
-            ImportPatch waitSingle(dll, kKernel, "WaitForSingleObject", &FakeWaitForSingleObject, &g_waitSingle);
-            ImportPatch tick(dll, kKernel, "WaitForSingleObjectEx", &SlowTick, &g_tick);
-            CQndException* failure = nullptr;
-            EXPECT_EQ(CreateManagerCatchingFailure(&failure), nullptr);
-            ASSERT_NE(failure, nullptr);
-            failure->Delete();
-        }
-        EXPECT_TRUE(log.WroteOnly(line));
-        library.reset();
-        ASSERT_EQ(GetModuleHandleA("LinkSetUnloaded.dll"), nullptr);
-        Sleep(4000);  // a thread left behind would have run unloaded code by then
-    }
-    DeleteFileA(copy.c_str());
 }
 
 }  // namespace

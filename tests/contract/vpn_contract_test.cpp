@@ -1,10 +1,11 @@
 // VPN detection through the real LinkSet.dll and its 500 ms cycle. (Host threads on the VPN slots
-// while the traces change: the soak in tests/hardening; the forms of the queries: reference_host.)
+// while the traces change: the soak in tests/hardening.)
 #include <gtest/gtest.h>
 #include <linkset/linkset.h>
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "child_process.h"
 #include "client_library_double.h"
@@ -53,6 +54,12 @@ TEST(VpnContract, EveryKindAnswersThenUnloadingLetsTheEventLibraryGo) {
     std::string states;
     for (int kind = PLUGIN_CISCO3000; kind <= PLUGIN_ALL; ++kind) states += state(kind);
     EXPECT_EQ(states, "0/0 0/1 0/0 0/1 0/0 0/0 0/0 0/0 0/1 ");
+    uint32_t types[3] = {7, 7, 7}, count = 1, needed = 0;  // too small a count leaves the buffer alone
+    EXPECT_EQ(manager->GetVPNDetectionResult(types, sizeof types, &count, &needed), LS_OK);
+    EXPECT_EQ(std::vector<uint32_t>({count, needed, types[0]}), std::vector<uint32_t>({0, 2, 7}));
+    count = 3;
+    EXPECT_EQ(manager->GetVPNDetectionResult(types, sizeof types, &count, &needed), LS_OK);
+    EXPECT_EQ(std::vector<uint32_t>({count, types[0], types[1], types[2]}), std::vector<uint32_t>({2, PLUGIN_NETSCREEN, PLUGIN_SAFENET, 7}));
     manager.reset();
     EXPECT_EQ(TakeCalls(kCmonCalls), "load version register 3 * ");
     dll.reset();

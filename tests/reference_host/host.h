@@ -17,8 +17,6 @@ __declspec(dllimport) void __stdcall SetLastError(unsigned long error);
 __declspec(dllimport) void* __stdcall LoadLibraryA(const char* name);
 __declspec(dllimport) void* __stdcall GetProcAddress(void* module, const char* name);
 __declspec(dllimport) int __stdcall FreeLibrary(void* module);
-__declspec(dllimport) long __stdcall RegSetKeyValueA(void* root, const char* path, const char* name, unsigned long type, const void* data, unsigned long size);
-__declspec(dllimport) long __stdcall RegDeleteTreeA(void* root, const char* path);
 }
 
 // Puts `value` into one import slot of `module` and answers what was there (null: no such
