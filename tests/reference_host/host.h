@@ -1,6 +1,5 @@
-// What the reference host uses besides the LinkSet SDK: a few runtime and Windows functions,
-// declared here since there is no Windows SDK for the MSVC target on this machine, a check
-// counter, and the host's own debug log.
+// What the reference hosts use besides the SDK: runtime and Windows functions declared here (no
+// Windows SDK for the MSVC target on this machine), fault injection, checks and a debug log.
 #pragma once
 
 #include <linkset/linkset.h>
@@ -18,34 +17,35 @@ __declspec(dllimport) void __stdcall SetLastError(unsigned long error);
 __declspec(dllimport) void* __stdcall LoadLibraryA(const char* name);
 __declspec(dllimport) void* __stdcall GetProcAddress(void* module, const char* name);
 __declspec(dllimport) int __stdcall FreeLibrary(void* module);
-__declspec(dllimport) long __stdcall RegSetKeyValueA(void* root, const char* path, const char* name, unsigned long type, const void* data, unsigned long size);
-__declspec(dllimport) long __stdcall RegDeleteTreeA(void* root, const char* path);
 }
 
-// Fault injection from the host's side: one import of a module answers what the host chooses.
-inline void** ImportSlot(void* module, const char* dll, const char* function) {
+// Puts `value` into one import slot of `module` and answers what was there (null: no such
+// import): the host's own fault injection.
+inline void* SwapImport(void* module, const char* dll, const char* function, void* value) {
     char* base = static_cast<char*>(module);
-    const int ntOffset = *reinterpret_cast<int*>(base + 0x3C);
-    const unsigned importRva = *reinterpret_cast<unsigned*>(base + ntOffset + 24 + 120);
+    const unsigned importRva = *reinterpret_cast<unsigned*>(base + *reinterpret_cast<int*>(base + 0x3C) + 24 + 120);
     for (unsigned* import = reinterpret_cast<unsigned*>(base + importRva); import[3] != 0; import += 5) {
-        if (_stricmp(base + import[3], dll) != 0) continue;
         unsigned long long* names = reinterpret_cast<unsigned long long*>(base + import[0]);
-        void** slots = reinterpret_cast<void**>(base + import[4]);
-        for (int i = 0; names[i] != 0; ++i)
-            if (!(names[i] >> 63) && strcmp(base + names[i] + 2, function) == 0) return &slots[i];
+        for (int i = 0; _stricmp(base + import[3], dll) == 0 && names[i] != 0; ++i) {
+            if ((names[i] >> 63) || strcmp(base + names[i] + 2, function) != 0) continue;
+            void** slot = reinterpret_cast<void**>(base + import[4]) + i;
+            unsigned long old = 0;
+            VirtualProtect(slot, sizeof value, 0x04 /* PAGE_READWRITE */, &old);
+            void* previous = *slot;
+            *slot = value;
+            VirtualProtect(slot, sizeof value, old, &old);
+            return previous;
+        }
     }
     return nullptr;
 }
 
-inline void* SwapSlot(void** slot, void* value) {
-    const unsigned long kPageReadWrite = 0x04;
-    unsigned long old = 0;
-    VirtualProtect(slot, sizeof value, kPageReadWrite, &old);
-    void* previous = *slot;
-    *slot = value;
-    VirtualProtect(slot, sizeof value, old, &old);
-    return previous;
-}
+// What a factory gave, released when the scope ends.
+template <class T, void (*Release)(T*)> struct Owned {
+    T* p;
+    ~Owned() noexcept(false) { Release(p); }  // no terminate handler in this runtime
+    T* operator->() const { return p; }
+};
 
 inline int g_failedChecks = 0;
 inline void Check(bool ok, const char* what) {
@@ -54,26 +54,22 @@ inline void Check(bool ok, const char* what) {
 }
 
 // The host's log, with MSVC's virtual-table layout: three slots of the host's, then the two the
-// library calls. It keeps the lines it receives.
+// library calls. It keeps the first lines it receives.
 class HostLog final : public IDebugLog {
 public:
     bool IsEnabled() override { return true; }
     void Write(const outputstr* line) override {
-        if (count < kLines) {
-            unsigned long long i = 0;
-            for (; i < line->length && i + 1 < sizeof m_lines[0]; ++i) m_lines[count][i] = line->text[i];
-            m_lines[count][i] = '\0';
-        }
-        ++count;
+        if (count == 32) return;
+        unsigned long long i = 0;
+        for (; i < line->length && i + 1 < sizeof m_lines[0]; ++i) m_lines[count][i] = line->text[i];
+        m_lines[count++][i] = '\0';
     }
     bool Saw(const char* text) const {
-        for (int i = 0; i < count && i < kLines; ++i)
-            if (strcmp(m_lines[i], text) == 0) return true;
+        for (int i = 0; i < count && i < 32; ++i) if (strcmp(m_lines[i], text) == 0) return true;
         return false;
     }
-    int count = 0;
+    int count = 0;  // set to 0 to keep the next lines instead
 
 private:
-    static const int kLines = 32;
-    char m_lines[kLines][160] = {};
+    char m_lines[32][160] = {};
 };

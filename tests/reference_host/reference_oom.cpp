@@ -1,6 +1,7 @@
-// Out of memory inside LinkSet.dll, as an MSVC-built host meets it: the allocation failure
-// arrives as the host's own std::bad_alloc, whichever way the host catches it, and the host
-// unloads the library and goes on. The library is loaded at run time so that it can be unloaded.
+// Failures inside LinkSet.dll as an MSVC-built host meets them: out of memory arrives as the
+// host's own std::bad_alloc, however the host catches it; a maintenance thread that cannot start
+// arrives as the library's CQndException*. Either way the host unloads the library and lives on.
+// The library is loaded at run time so that it can be unloaded.
 #include "host.h"
 
 // What the host's standard library declares; only the names and the table matter here.
@@ -17,86 +18,140 @@ namespace {
 
 using Create = ILinkSetManager* (*)();
 using Delete = void (*)(ILinkSetManager*);
-int g_allocations = 0, g_failFrom = 0;
-void* (*g_realMalloc)(size_t) = nullptr;
-void* (*g_realRealloc)(void*, size_t) = nullptr;
-void* (*g_realCalloc)(size_t, size_t) = nullptr;
-bool Fails() { return ++g_allocations >= g_failFrom; }
-void* FailingMalloc(size_t size) { return Fails() ? nullptr : g_realMalloc(size); }
-void* FailingRealloc(void* block, size_t size) { return Fails() ? nullptr : g_realRealloc(block, size); }
-void* FailingCalloc(size_t count, size_t size) { return Fails() ? nullptr : g_realCalloc(count, size); }
-struct Allocator { const char* name; void* failing; void** real; };
-const Allocator kAllocators[] = {{"malloc", reinterpret_cast<void*>(&FailingMalloc), reinterpret_cast<void**>(&g_realMalloc)},
-                                 {"realloc", reinterpret_cast<void*>(&FailingRealloc), reinterpret_cast<void**>(&g_realRealloc)},
-                                 {"calloc", reinterpret_cast<void*>(&FailingCalloc), reinterpret_cast<void**>(&g_realCalloc)}};
+struct Fault { const char* dll; const char* function; void* fake; };  // an import of LinkSet.dll, and what answers instead
+void* g_real[4];  // what the faults stand in for, in their order
+HostLog g_log;
+void Unload(void* library) { FreeLibrary(library); }
 
-// Stands for `catch (...)`: nothing is ever thrown as this.
-struct Anything { const char* what() const { return ""; } };
-template <class Caught> struct CatchesAll { static const bool value = false; };
-template <> struct CatchesAll<Anything> { static const bool value = true; };
-
-// Creates a manager with `function` failing from call `failFrom` on; answers 1 for a manager,
-// 0 for null, 2 for the failure caught as `Caught&` (by `catch (...)` for Anything) with the text
-// "bad allocation", -1 for anything else.
-template <class Caught>
-int CreateWith(void* library, const char* function, int failFrom) {
-    const auto create = reinterpret_cast<Create>(GetProcAddress(library, "?LsCreateLinkSetManager@@YAPEAVILinkSetManager@@XZ"));
-    const auto destroy = reinterpret_cast<Delete>(GetProcAddress(library, "?LsDeleteLinkSetManager@@YAXPEAVILinkSetManager@@@Z"));
-    void** slot = ImportSlot(library, "msvcrt.dll", function);
-    const Allocator* allocator = nullptr;
-    for (const Allocator& each : kAllocators)
-        if (strcmp(each.name, function) == 0) allocator = &each;
-    if (!create || !destroy || !slot || !allocator) return -1;
-    void* real = SwapSlot(slot, allocator->failing);
-    *allocator->real = real;
-    g_allocations = 0;
-    g_failFrom = failFrom;
-    int outcome = -1;
-    try {
-        ILinkSetManager* manager = create();
-        SwapSlot(slot, real);
-        destroy(manager);
-        outcome = manager != nullptr ? 1 : 0;
-    } catch (Caught& e) {
-        outcome = strcmp(e.what(), "bad allocation") == 0 ? 2 : -1;
-    } catch (...) {
-        outcome = CatchesAll<Caught>::value ? 2 : -1;
+// Loads LinkSet.dll with its log and `faults` in place, runs `body` with the factory and the
+// delete function, and unloads the library again: false when it stays loaded.
+template <int N, class Body>
+bool WithLibrary(const Fault (&faults)[N], Body body) {
+    {
+        const Owned<void, Unload> library{LoadLibraryA("LinkSet.dll")};
+        const auto log = reinterpret_cast<void (*)(IDebugLog*)>(GetProcAddress(library.p, "?LsSetDebugOutput@@YAXPEAVIDebugLog@@@Z"));
+        log(&g_log);
+        for (int i = 0; i < N; ++i) g_real[i] = SwapImport(library.p, faults[i].dll, faults[i].function, faults[i].fake);
+        body(reinterpret_cast<Create>(GetProcAddress(library.p, "?LsCreateLinkSetManager@@YAPEAVILinkSetManager@@XZ")),
+             reinterpret_cast<Delete>(GetProcAddress(library.p, "?LsDeleteLinkSetManager@@YAXPEAVILinkSetManager@@@Z")));
+        for (int i = 0; i < N; ++i) SwapImport(library.p, faults[i].dll, faults[i].function, g_real[i]);
+        log(nullptr);
     }
-    SwapSlot(slot, real);
-    return outcome;
+    return GetModuleHandleA("LinkSet.dll") == nullptr;
 }
 
-// Loads LinkSet.dll, creates a manager under the failure, unloads the library again.
+int g_allocations = 0, g_failFrom = 0;
+bool Fails() { return ++g_allocations >= g_failFrom; }
+void* FailingMalloc(size_t size) { return Fails() ? nullptr : reinterpret_cast<void* (*)(size_t)>(g_real[0])(size); }
+void* FailingRealloc(void* block, size_t size) { return Fails() ? nullptr : reinterpret_cast<void* (*)(void*, size_t)>(g_real[0])(block, size); }
+void* FailingCalloc(size_t count, size_t size) { return Fails() ? nullptr : reinterpret_cast<void* (*)(size_t, size_t)>(g_real[0])(count, size); }
+struct Anything { const char* what() const { return ""; } };  // stands for `catch (...)`: never thrown
+template <class Caught> constexpr bool kCatchesAll = false;
+template <> constexpr bool kCatchesAll<Anything> = true;
+
+// A manager created with `function` failing from call `failFrom` on: 1 for a manager, 0 for null,
+// 2 for the failure caught as `Caught&` with the text "bad allocation" (by `catch (...)` for
+// Anything), -1 for anything else or a library left loaded.
 template <class Caught = std::bad_alloc>
-int Attempt(const char* function, int failFrom) {
-    void* library = LoadLibraryA("LinkSet.dll");
-    const int outcome = CreateWith<Caught>(library, function, failFrom);
-    FreeLibrary(library);
-    return GetModuleHandleA("LinkSet.dll") == nullptr ? outcome : -1;
+int Attempt(const char* function, void* failing, int failFrom) {
+    const Fault faults[] = {{"msvcrt.dll", function, failing}};
+    int outcome = -1;
+    g_allocations = 0;
+    g_failFrom = failFrom;
+    const bool unloaded = WithLibrary(faults, [&](Create create, Delete destroy) {
+        try {
+            ILinkSetManager* manager = create();
+            g_failFrom = 1 << 30;
+            destroy(manager);
+            outcome = manager != nullptr ? 1 : 0;
+        } catch (Caught& e) {
+            outcome = strcmp(e.what(), "bad allocation") == 0 ? 2 : -1;
+        } catch (...) {
+            outcome = kCatchesAll<Caught> ? 2 : -1;
+        }
+    });
+    return unloaded ? outcome : -1;
+}
+
+// The start's waits shortened, and the thread kept between ticks when the start ends it.
+constexpr unsigned long kLibraryWaitMs = 30000, kShortWaitMs = 100, kTickWaitMs = 500, kSlowTickMs = 3000;
+bool g_waitFails = false;
+unsigned long Shortened(unsigned long ms) { return ms == kLibraryWaitMs ? kShortWaitMs : ms; }
+void* __stdcall FailingCreateEvent(void*, int, int, const char*) { return SetLastError(5), nullptr; }
+int __stdcall FakeSetEvent(void* event) { return g_waitFails ? reinterpret_cast<int(__stdcall*)(void*)>(g_real[0])(event) : (SetLastError(6), 0); }
+unsigned long __stdcall FakeWaitMultiple(unsigned long count, void* const* handles, int all, unsigned long ms, int alertable) {
+    const auto real = reinterpret_cast<unsigned long(__stdcall*)(unsigned long, void* const*, int, unsigned long, int)>(g_real[1]);
+    if (!g_waitFails) return real(count, handles, all, Shortened(ms), alertable);
+    real(count, handles, all, ms, alertable);  // until the thread has reported
+    return SetLastError(6), 0xFFFFFFFFul;
+}
+unsigned long __stdcall FakeWaitSingle(void* handle, unsigned long ms) {
+    return reinterpret_cast<unsigned long(__stdcall*)(void*, unsigned long)>(g_real[2])(handle, Shortened(ms));
+}
+unsigned long __stdcall SlowTick(void* handle, unsigned long ms, int alertable) {
+    return reinterpret_cast<unsigned long(__stdcall*)(void*, unsigned long, int)>(g_real[3])(handle, ms == kTickWaitMs ? kSlowTickMs : ms, alertable);
+}
+
+// A manager that cannot start with `faults` inside the library: `catch (Caught)` takes the
+// exception with all it carries, the host's log has `line` alone, and the library unloads; then
+// the host waits long enough for a thread left behind to run unloaded code and end it.
+template <class Caught, int N>
+bool StartFails(const Fault (&faults)[N], const char* line) {
+    bool raised = false;
+    g_log.count = 0;
+    const bool unloaded = WithLibrary(faults, [&](Create create, Delete destroy) {
+        try {
+            destroy(create());
+        } catch (Caught caught) {
+            CQndException* e = static_cast<CQndException*>(caught);
+            raised = strcmp(e->Reason.c_str(), "<LinkSetMgr>:: failed to start maintenance thread.") == 0 && e->ReasonCode == 0 &&
+                     strcmp(e->TypeName.c_str(), "QndException") == 0 && strcmp(e->SourceFile.c_str(), ".\\LinkSetMgr") == 0 &&
+                     e->SourceLine == 184;
+            e->Delete();  // slot 1
+        }
+    });
+    Sleep(4000);
+    return raised && g_log.count == 1 && g_log.Saw(line) && unloaded;
 }
 
 }  // namespace
 
 extern "C" void HostEntry() {
-    Check(Attempt("realloc", 1) == 2, "realloc failing: catch (std::bad_alloc&), then the DLL unloads");
-    Check(Attempt<std::exception>("realloc", 1) == 2, "catch (std::exception&) takes it too");
-    Check(Attempt<Anything>("realloc", 1) == 2, "and catch (...)");
+    void* const realloc = reinterpret_cast<void*>(&FailingRealloc);
+    Check(Attempt("realloc", realloc, 1) == 2, "realloc failing: catch (std::bad_alloc&), then the DLL unloads");
+    Check(Attempt<std::exception>("realloc", realloc, 1) == 2, "catch (std::exception&) takes it too");
+    Check(Attempt<Anything>("realloc", realloc, 1) == 2, "and catch (...)");
     // malloc and calloc failing from each of their first calls on: a null where the allocator's
     // null is the answer (the manager object itself), a manager without what could not be made,
     // or the failure caught by type; never anything else, and never the end of the host.
-    const char* const sweep[][2] = {{"malloc", "malloc failing from each of its first eight calls on"},
-                                     {"calloc", "calloc failing from each of its first eight calls on"}};
+    const struct { const char* function; void* failing; const char* what; } sweeps[] = {
+        {"malloc", reinterpret_cast<void*>(&FailingMalloc), "malloc failing from each of its first eight calls on"},
+        {"calloc", reinterpret_cast<void*>(&FailingCalloc), "calloc failing from each of its first eight calls on"}};
     bool caughtByType = false;
-    for (const auto& [function, what] : sweep) {
+    for (const auto& sweep : sweeps) {
         bool sound = true;
         for (int failFrom = 1; failFrom <= 8; ++failFrom) {
-            const int outcome = Attempt(function, failFrom);
+            const int outcome = Attempt(sweep.function, sweep.failing, failFrom);
             sound = sound && outcome >= 0;
             caughtByType = caughtByType || outcome == 2;
         }
-        Check(sound, what);
+        Check(sound, sweep.what);
     }
     Check(caughtByType, "among them, catch (std::bad_alloc&) takes a failing malloc");
+
+    const Fault noEvents[] = {{"KERNEL32.dll", "CreateEventA", reinterpret_cast<void*>(&FailingCreateEvent)}};
+    Check(StartFails<CQndException*>(noEvents, "GenericThread:StartThread(ERROR) failed to create running event.\n"),
+          "CreateEventA failing: catch (CQndException*) takes the start failure with its reason, code, type name and source");
+    Check(StartFails<void*>(noEvents, "GenericThread:StartThread(ERROR) failed to create running event.\n"), "and catch (void*)");
+    const Fault waits[] = {{"KERNEL32.dll", "SetEvent", reinterpret_cast<void*>(&FakeSetEvent)},
+                           {"KERNEL32.dll", "WaitForMultipleObjectsEx", reinterpret_cast<void*>(&FakeWaitMultiple)},
+                           {"KERNEL32.dll", "WaitForSingleObject", reinterpret_cast<void*>(&FakeWaitSingle)},
+                           {"KERNEL32.dll", "WaitForSingleObjectEx", reinterpret_cast<void*>(&SlowTick)}};
+    Check(StartFails<CQndException*>(waits, "GenericThread:StartThread(ERROR) waiting for thread time out.\n"),
+          "SetEvent failing (the thread cannot report, but goes on ticking): the host unloads the DLL and lives on");
+    g_waitFails = true;
+    Check(StartFails<CQndException*>(waits, "GenericThread:StartThread(ERROR) waiting for thread returned unknown error.\n"),
+          "WaitForMultipleObjectsEx failing (the start cannot wait while its thread runs): likewise");
     printf("%d checks failed\n", g_failedChecks);
     exit(g_failedChecks);
 }

@@ -22,18 +22,15 @@ def expect(condition, what):
     (passed if condition else failures).append(what)
 
 
-NUMBER = "expects a whole number from "
+COUNT = "expects a whole number from 1 to 2147483647, not "
 for line, message in [  # refused with exit code 2 and a message on stderr
         ([], "no command given"), (["adresses"], "unknown command 'adresses'; did you mean 'addresses'?"),
-        (["ports", "extra"], "unexpected argument 'extra'"),
+        (["ports", "extra"], "unexpected argument 'extra'"), (["ports", "--json", "--brief"], "do not go together"),
         (["ports", "--filter=nope"], "expects 'address' or 'gateway', not 'nope'"),
-        (["ports", "--json", "--brief"], "do not go together"),
         (["-v"], "unknown option '-v'; did you mean '--verbose'?"), (["ports", "-x"], "unknown option '-x'"),
-        (["version", "--json"], "unknown option '--json'"),
-        (["watch", "--count", "0"], NUMBER + "1 to 2147483647, not '0'"),
-        (["watch", "--count=x"], NUMBER + "1 to 2147483647, not 'x'"),
-        (["watch", "--count", "99999999999999999999"], NUMBER + "1 to 2147483647, not '99999999999999999999'"),
-        (["vpn", "--wait", "4294968"], NUMBER + "0 to 86400, not '4294968'")]:
+        (["version", "--json"], "unknown option '--json'"), (["watch", "--count", "0"], COUNT + "'0'"),
+        (["watch", "--count=x"], COUNT + "'x'"), (["watch", "--count", "9" * 20], COUNT + f"'{'9' * 20}'"),
+        (["vpn", "--wait", "4294968"], "expects a whole number from 0 to 86400, not '4294968'")]:
     code, _, err = run(*line)
     expect(code == 2 and err.startswith("linkset: ") and message in err, f"{line}: exit {code}, {err!r}")
 
@@ -61,8 +58,6 @@ for port in ports:
            f"port {port}")
 for text in (document("ports"), document("ports", "--brief")):
     expect("0.0.0.0" not in text and "/255." not in text, f"ports text: {text}")
-expect([len(json.loads(document("ports", "--json", "--name", name))["ports"]) for name in ("*", "no such port*")]
-       == [len(ports), 0], "--name selects by pattern")
 expect(set(json.loads(document("addresses", "--json"))) == {"gateways", "dns", "wins"}, "addresses --json")
 
 KINDS = ["Cisco 3000 VPN Client", "NETSCREEN VPN Client", "CHECKPOINT VPN Client", "SafeNet VPN Client", "RAS VPN",
@@ -90,25 +85,35 @@ for line, ready in ((["watch", "--json"], "stdout"), (["vpn", "--wait", "60"], "
     process.send_signal(signal.SIGINT)
     expect(process.wait(timeout=60) == 130, f"{line} interrupted: exit {process.returncode}")
 
-# A physical adapter, a WireGuard tunnel and an OpenVPN adapter: exactly those two are tunnels.
-MACHINE = [("{0000FA4E-0000-4000-8000-000000000001}", 6, 1, "Intel(R) Ethernet Connection I219-LM", "192.0.2.10"),
-           ("{0000FA4E-0000-4000-8000-000000000002}", 53, 2, "WireGuard Tunnel", "10.64.0.2"),
-           ("{0000FA4E-0000-4000-8000-000000000003}", 6, 3, "TAP-Windows Adapter V9", "10.8.0.6")]
+# A physical adapter, a WireGuard tunnel, an OpenVPN adapter with an odd mask and an adapter whose
+# one entry is 0.0.0.0: exactly the two are tunnels. GUID names give way to the descriptions.
+MACHINE = [("{0000FA4E-0000-4000-8000-000000000001}", 6, 1, "Intel(R) Ethernet Connection I219-LM", "192.0.2.10", "255.255.255.0"),
+           ("{0000FA4E-0000-4000-8000-000000000002}", 53, 2, "WireGuard Tunnel", "10.64.0.2", "255.255.255.0"),
+           ("{0000FA4E-0000-4000-8000-000000000003}", 6, 3, "TAP-Windows Adapter V9", "10.8.0.6", "255.0.255.0"),
+           ("{0000FA4E-0000-4000-8000-000000000004}", 6, 4, "Realtek USB GbE", "0.0.0.0", "0.0.0.0")]
 with tempfile.TemporaryDirectory() as folder:
     for built in (LINKSET[2], os.path.join(os.path.dirname(LINKSET[2]), "LinkSet.dll"), sys.argv[4]):
         shutil.copy(built, folder)
     with open(os.path.join(folder, "machine.txt"), "w") as machine:
-        machine.writelines("\t".join(map(str, adapter + ("255.255.255.0",))) + "\n" for adapter in MACHINE)
+        machine.writelines("\t".join(map(str, adapter)) + "\n" for adapter in MACHINE)
     where = {"linkset": [*LINKSET[:2], os.path.join(folder, "linkset.exe")],
              "env": dict(os.environ, LINKSET_DLL_OVERRIDES="iphlpapi=n,b", LINKSET_FAKE_IP_HELPER="Z:" + folder + "/machine.txt")}
     tunnels = json.loads(document("vpn", "--wait", "0", "--json", **where))["tunnels"]
     expect([(t["family"], t["known"], t["description"], t["address"]) for t in tunnels] ==
            [("WireGuard", True, "WireGuard Tunnel", "10.64.0.2"), ("OpenVPN", True, "TAP-Windows Adapter V9", "10.8.0.6")],
            f"tunnels of the made-up machine: {tunnels}")
-    marks = [port["tunnel"] for port in json.loads(document("ports", "--json", **where))["ports"]]
-    expect(marks == [None, {"family": "WireGuard", "known": True}, {"family": "OpenVPN", "known": True}], f"marks {marks}")
+    made_up = json.loads(document("ports", "--json", **where))["ports"]
+    marks = [(port["tunnel"], port["address"], len(port["addresses"])) for port in made_up]
+    expect(marks == [(None, "192.0.2.10", 1), ({"family": "WireGuard", "known": True}, "10.64.0.2", 1),
+                     ({"family": "OpenVPN", "known": True}, "10.8.0.6", 1), (None, None, 0)], f"marks {marks}")
     brief = document("ports", "--brief", **where)
     expect("tunnel: WireGuard" in brief and "tunnel: OpenVPN" in brief, f"ports --brief: {brief}")
+    text = document("ports", **where)
+    expect(all(line in text.splitlines() for line in ('ethernet "Intel(R) Ethernet Connection I219-LM"',
+           "  addresses    192.0.2.10/24", "  addresses    10.8.0.6/255.0.255.0", "  addresses    -")), f"ports: {text}")
+    expect([len(json.loads(document("ports", "--json", "--name", name, **where))["ports"]) for name in
+            ("*", "tap-WINDOWS adapter v?", "{0000FA4E-*-000000000002}", "TAP", "no such port*")] == [4, 1, 1, 0, 0],
+           "--name selects by name or description, in any case")
 
 print("".join(f"FAIL: {failure}\n" for failure in failures) + f"{len(passed)} passed, {len(failures)} failed")
 sys.exit(1 if failures else 0)
