@@ -1,58 +1,38 @@
-# The library only reads the system: the private prefix's registry (as Wine exports it) and its
-# files are the same after a full run as before, apart from what Wine itself changes, named here.
-# The run: linkset's ports, addresses and vpn commands (a manager, its cycles, detection with
-# every kind, the delete and the unload of the library), twice: on this machine, and on a
-# made-up one from the IP Helper and Remote Access doubles, which lie beside a copy of linkset.
+# The library only reads the system: the prefix's registry (as exported) and files are the same after
+# linkset's ports, addresses and vpn commands, on this machine and on a made-up one (the IP Helper
+# and Remote Access doubles beside a copy of linkset), apart from what Wine changes itself.
 # usage: nothing_written.py <wine-run.sh> <prefix> <linkset.exe> <folder of the doubles>
-import hashlib
-import os
-import shutil
-import subprocess
-import sys
-import tempfile
+import hashlib, os, shutil, subprocess, sys, tempfile
 
 wine_run, prefix, linkset, doubles = sys.argv[1:5]
-# Wine's own: the files of its registry hives (compared through the export instead), and the
-# counter its service manager raises each time it starts a service on a program's behalf.
+# Wine's own: its hive files (compared through the export) and its service manager's start counter.
 WINE_FILES = ("system.reg", "user.reg", "userdef.reg", ".update-timestamp")
-WINE_KEYS = ("[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\ServiceCurrent]",)
+WINE_KEY = "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\ServiceCurrent]"
 
 
-def registry():
-    values = []
+def wine(*command, **environment):
+    return subprocess.run([wine_run, prefix, *command], capture_output=True, timeout=120, check=True,
+                          env=dict(os.environ, **environment)).stdout
+
+
+def snapshot():
+    seen, key = set(), ""
     with tempfile.TemporaryDirectory() as scratch:
         for hive in ("HKLM", "HKCU", "HKU"):
             path = os.path.join(scratch, hive + ".reg")
-            subprocess.run([wine_run, prefix, "reg", "export", hive, "Z:" + path.replace("/", "\\"), "/y"],
-                           capture_output=True, check=True)
-            key = ""
+            wine("reg", "export", hive, "Z:" + path.replace("/", "\\"), "/y")
             with open(path, encoding="utf-16", errors="replace") as exported:
                 for line in exported.read().splitlines():
                     if line.startswith("["):
                         key = line
-                    elif line and key not in WINE_KEYS:
-                        values.append(key + " " + line)
-    return values
-
-
-def files():
-    seen = {}
+                    elif line and key != WINE_KEY:
+                        seen.add(key + " " + line)
     for folder, _, names in os.walk(prefix):
-        for name in names:
-            path = os.path.join(folder, name)
-            if name in WINE_FILES or os.path.islink(path):
-                continue
-            with open(path, "rb") as content:
-                seen[os.path.relpath(path, prefix)] = hashlib.sha256(content.read()).hexdigest()
+        for path in (os.path.join(folder, name) for name in names if name not in WINE_FILES):
+            if not os.path.islink(path):
+                with open(path, "rb") as content:
+                    seen.add(os.path.relpath(path, prefix) + " " + hashlib.sha256(content.read()).hexdigest())
     return seen
-
-
-def run_linkset(program, **environment):
-    """The ports as JSON, after the three commands ran."""
-    outputs = [subprocess.run([wine_run, prefix, program, *command], capture_output=True, timeout=120, check=True,
-                              env=dict(os.environ, **environment)).stdout
-               for command in (["ports", "--json"], ["addresses"], ["vpn", "--wait", "6"])]
-    return outputs[0].decode()
 
 
 with tempfile.TemporaryDirectory() as folder:
@@ -63,19 +43,17 @@ with tempfile.TemporaryDirectory() as folder:
         machine.write("{0000FA4E-0000-4000-8000-000000000001}\t23\t1\tDial-up link\t10.1.2.3\t255.255.255.255\n")
     made_up = {"LINKSET_DLL_OVERRIDES": "iphlpapi,rasapi32=n,b", "LINKSET_FAKE_IP_HELPER": "Z:" + folder + "/machine.txt"}
 
-    def run_both():
-        run_linkset(linkset)
-        if "10.1.2.3" not in run_linkset(os.path.join(folder, "linkset.exe"), **made_up):
-            sys.exit("the made-up machine was not the one linkset saw")
-
-    run_both()  # Wine's first run of a program changes what it changes once
-    registry_before, files_before = registry(), files()
-    run_both()
-    run_both()
-    registry_after, files_after = registry(), files()
-changed = list(set(registry_before) ^ set(registry_after))
-changed += [path for path in set(files_before) | set(files_after) if files_before.get(path) != files_after.get(path)]
-for line in sorted(changed):
+    for run in range(3):
+        if run == 1:  # after Wine's first run of a program, which changes what it changes once
+            before = snapshot()
+        for program, environment in ((linkset, {}), (os.path.join(folder, "linkset.exe"), made_up)):
+            ports = [wine(program, *command, **environment) for command in (["ports", "--json"], ["addresses"], ["vpn", "--wait", "6"])][0]
+            if environment and b"10.1.2.3" not in ports:
+                sys.exit("the made-up machine was not the one linkset saw")
+    after = snapshot()
+changed = sorted(before ^ after)
+for line in changed:
     print("changed:", line)
-print(f"{len(registry_after)} registry lines and {len(files_after)} files compared, {len(changed)} changed")
+registry_lines = sum(line.startswith("[") for line in after)
+print(f"{registry_lines} registry lines and {len(after) - registry_lines} files compared, {len(changed)} changed")
 sys.exit(1 if changed else 0)
