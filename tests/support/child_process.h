@@ -114,7 +114,8 @@ inline ChildRun RunChild(const std::string& gtestFilter, const ChildOptions& opt
         DeleteFileA(path.c_str());
         RegDeleteTreeA(HKEY_CURRENT_USER, settings.c_str());
     });
-    if (!options.windowsVersion.empty()) SetRegistryString(HKEY_CURRENT_USER, settings, "Version", options.windowsVersion);
+    if (!options.windowsVersion.empty())
+        SetRegistryString(HKEY_CURRENT_USER, settings, "Version", options.windowsVersion);
     for (const auto& [dll, order] : options.dllOverrides)
         SetRegistryString(HKEY_CURRENT_USER, settings + "\\DllOverrides", dll, order);
     if (!CopyFileA(self.c_str(), path.c_str(), FALSE)) throw std::runtime_error("cannot copy to " + path);

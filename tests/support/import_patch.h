@@ -46,8 +46,7 @@ private:
             for (auto* names = At<IMAGE_THUNK_DATA>(module, import->OriginalFirstThunk); names->u1.AddressOfData != 0;
                  ++names, ++slots)
                 if (!IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal) &&
-                    std::strcmp(reinterpret_cast<const char*>(At<IMAGE_IMPORT_BY_NAME>(module, names->u1.AddressOfData)->Name),
-                                function) == 0)
+                    std::strcmp(At<IMAGE_IMPORT_BY_NAME>(module, names->u1.AddressOfData)->Name, function) == 0)
                     return reinterpret_cast<void**>(&slots->u1.Function);
         }
         return nullptr;

@@ -6,21 +6,20 @@
 class NamedProcess {
 public:
     explicit NamedProcess(const std::string& fileName)
-        : m_copy{Copy(ThisExecutableFolder() + "\\" + fileName)}, m_program(m_copy.path, "") {}
+        : m_copy(ThisExecutableFolder() + "\\" + fileName), m_program(m_copy.path, "") {}
 
     DWORD Id() const { return m_program.Id(); }
     const std::string& Path() const { return m_copy.path; }
 
 private:
     struct CopiedFile {  // deleted last, once the process is gone
-        std::string path;
+        explicit CopiedFile(const std::string& to) : path(to) {
+            if (!CopyFileA((ThisExecutableFolder() + "\\waiting_process.exe").c_str(), path.c_str(), FALSE))
+                throw std::runtime_error("cannot copy to " + path);
+        }
         ~CopiedFile() { DeleteFileA(path.c_str()); }
+        std::string path;
     };
-    static std::string Copy(const std::string& path) {
-        if (!CopyFileA((ThisExecutableFolder() + "\\waiting_process.exe").c_str(), path.c_str(), FALSE))
-            throw std::runtime_error("cannot copy to " + path);
-        return path;
-    }
     CopiedFile m_copy;
     RunningProgram m_program;
 };

@@ -33,7 +33,8 @@ inline long ProcessHandleCount() {
     }
     const auto* table = reinterpret_cast<const Table*>(buffer.data());
     long mine = 0;
-    for (ULONG i = 0; i < table->count; ++i) mine += table->entries[i].processId == static_cast<USHORT>(GetCurrentProcessId());
+    const auto self = static_cast<USHORT>(GetCurrentProcessId());
+    for (ULONG i = 0; i < table->count; ++i) mine += table->entries[i].processId == self;
     return mine;
 }
 
