@@ -1,6 +1,6 @@
-// NetScreen's event library (client_library_double.h), exporting by the names of a 32-bit
-// stdcall decoration or plainly; one build lacks the unregistration.
+// NetScreen's event library (client_library_double.h), exporting 32-bit stdcall names or plain ones.
 #include "client_library_double.h"
+#include "system/handles.h"
 
 #ifdef PLAIN_NAMES
 #define NAMED(decorated, plain) __asm__(plain)
@@ -36,17 +36,15 @@ uint32_t Version(uint32_t* version, uint32_t* revision) {
 
 DWORD WINAPI Deliver(void* code) { return g_callback(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(code))); }
 __declspec(dllexport) uint32_t RaiseIkeEvent(uint32_t code) {
-    HANDLE thread = CreateThread(nullptr, 0, &Deliver, reinterpret_cast<void*>(uintptr_t{code}), 0, nullptr);
+    const UniqueHandle thread(CreateThread(nullptr, 0, &Deliver, reinterpret_cast<void*>(uintptr_t{code}), 0, nullptr));
     DWORD answer = 0;
-    WaitForSingleObject(thread, INFINITE);
-    GetExitCodeThread(thread, &answer);
-    CloseHandle(thread);
+    WaitForSingleObject(thread.get(), INFINITE);
+    GetExitCodeThread(thread.get(), &answer);
     return answer;
 }
 
 BOOL WINAPI DllMain(HINSTANCE, DWORD reason, void*) {
     if (reason == DLL_PROCESS_ATTACH || reason == DLL_PROCESS_DETACH) NoteCall(kCmonCalls, reason == DLL_PROCESS_ATTACH ? "load" : "free");
-    ReleaseRuntimeAtUnload(reason);
-    return TRUE;
+    return ReleaseRuntimeAtUnload(reason);
 }
 }  // extern "C"

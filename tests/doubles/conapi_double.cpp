@@ -42,9 +42,6 @@ __declspec(dllexport) int32_t ConAPI_GetRuleData(void* session, unsigned char* r
 __declspec(dllexport) int32_t ConAPI_GetNextRuleData(void* session, unsigned char* rule) { return Noted(session, "N", ReadRule(rule)); }
 __declspec(dllexport) int32_t ConAPI_Close(void* session) { return Noted(session, "C", 0); }
 
-BOOL WINAPI DllMain(HINSTANCE, DWORD reason, void*) {
-    ReleaseRuntimeAtUnload(reason);
-    return TRUE;
-}
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, void*) { return ReleaseRuntimeAtUnload(reason); }
 
 }  // extern "C"

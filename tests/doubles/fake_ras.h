@@ -1,5 +1,4 @@
-// A made-up machine's Remote Access data, handed to the Remote Access double
-// (rasapi32_double.cpp) through its export SetFakeRas.
+// A made-up machine's Remote Access data, handed to the Remote Access double by SetFakeRas.
 #pragma once
 
 #include <windows.h>
@@ -7,8 +6,7 @@
 #include <string>
 #include <vector>
 
-// How reading an entry's properties goes: as asked, grown between the size query and the read,
-// or refused (access denied).
+// Reading an entry's properties: as asked, grown between size query and read, or access denied.
 enum class RasEntryFault { None, GrowsBeforeRead, ReadFails };
 
 struct FakeRasEntry {
@@ -23,6 +21,6 @@ struct FakeRas {
     std::vector<FakeRasConnection> connections;
 };
 
-// Exports of the double: installs a copy (null: nothing), and how often the book was listed.
+// Exports: install a copy (null: nothing); tell how often the book was listed.
 using SetFakeRasFunction = void (*)(const FakeRas* machine);
 using PhoneBookListingsFunction = LONG (*)();

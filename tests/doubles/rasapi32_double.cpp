@@ -1,16 +1,13 @@
-// A Remote Access library answering from the phone book and connections a test made up
-// (fake_ras.h), checking what the system checks: every record's size field (the connection
-// record as the version it runs under lays it out), the default phone book, and the path and
-// name handed to the properties call. One build lacks RasHangUpA.
+// A Remote Access answering from a made-up machine (fake_ras.h), checking what the system checks:
+// each record's size (the connection record of the running version), the phone book's path, names.
 #include <ras.h>
 #include <raserror.h>
 
-#include <algorithm>
 #include <atomic>
-#include <cstring>
+#include <vector>
 
+#include "double_support.h"
 #include "fake_ras.h"
-#include "machine_lock.h"
 
 namespace {
 
@@ -32,28 +29,19 @@ FakeRas g_machine;
 std::vector<bool> g_grown;  // per phone-book entry
 std::atomic<LONG> g_listings{0};
 
-template <std::size_t N>
-void Put(CHAR (&field)[N], const std::string& text) {
-    std::memset(field, 0, N);
-    std::memcpy(field, text.data(), std::min(text.size(), N - 1));
-}
-
-// The list protocol: the first record's size field must be the system's; the count is always
-// told, and a buffer too small learns the size needed. Each item is written by `fill`.
+// The first record's size field must be the system's; the count is told even to a short buffer.
 template <class Record, class Item, class Fill>
 DWORD List(Record* records, DWORD* size, DWORD* count, const std::vector<Item>& items, Fill fill) {
     if (size == nullptr || count == nullptr) return ERROR_INVALID_PARAMETER;
     if (records != nullptr && records->dwSize != sizeof(Record)) return ERROR_INVALID_SIZE;
-    const DWORD needed = static_cast<DWORD>(items.size() * sizeof(Record));
-    const bool fits = records != nullptr && *size >= needed;
     *count = static_cast<DWORD>(items.size());
-    *size = needed;
-    for (std::size_t i = 0; fits && i < items.size(); ++i) {
+    if (!Fits(records, size, static_cast<DWORD>(items.size() * sizeof(Record)))) return ERROR_BUFFER_TOO_SMALL;
+    for (std::size_t i = 0; i < items.size(); ++i) {
         records[i] = {};
         records[i].dwSize = sizeof(Record);
         fill(records[i], items[i], i);
     }
-    return fits ? ERROR_SUCCESS : ERROR_BUFFER_TOO_SMALL;
+    return ERROR_SUCCESS;
 }
 
 template <class Record>
@@ -108,7 +96,6 @@ __declspec(dllexport) DWORD WINAPI RasGetProjectionInfoA(HRASCONN connection, RA
     return ERROR_SUCCESS;
 }
 
-// The library must hand back the path the listing gave and an entry's exact name.
 __declspec(dllexport) DWORD WINAPI RasGetEntryPropertiesA(LPCSTR book, LPCSTR name, LPRASENTRYA entry, LPDWORD size,
                                                           LPBYTE, LPDWORD) {
     const MachineWriting writing;
@@ -118,17 +105,15 @@ __declspec(dllexport) DWORD WINAPI RasGetEntryPropertiesA(LPCSTR book, LPCSTR na
     if (made == entries.end() || size == nullptr) return ERROR_CANNOT_FIND_PHONEBOOK_ENTRY;
     const std::size_t index = static_cast<std::size_t>(made - entries.begin());
     if (entry != nullptr && made->fault == RasEntryFault::GrowsBeforeRead) g_grown[index] = true;
-    const DWORD needed = sizeof(RASENTRYA) + (g_grown[index] ? kGrowth : 0);
-    const bool fits = entry != nullptr && *size >= needed;
-    *size = needed;
-    if (!fits) return ERROR_BUFFER_TOO_SMALL;
+    if (!Fits(entry, size, static_cast<DWORD>(sizeof(RASENTRYA) + (g_grown[index] ? kGrowth : 0))))
+        return ERROR_BUFFER_TOO_SMALL;
     if (entry->dwSize != sizeof(RASENTRYA)) return ERROR_INVALID_SIZE;
     if (made->fault == RasEntryFault::ReadFails) return ERROR_ACCESS_DENIED;
     Put(entry->szDeviceType, made->deviceType);
     return ERROR_SUCCESS;
 }
 
-// Present so that the binding finds them; the library never calls them.
+// Present so that the binding finds them; the library never calls them. One build lacks one.
 __declspec(dllexport) DWORD WINAPI RasGetConnectStatusA(HRASCONN, LPRASCONNSTATUSA) { return ERROR_INVALID_HANDLE; }
 __declspec(dllexport) DWORD WINAPI RasDialA(LPRASDIALEXTENSIONS, LPCSTR, LPRASDIALPARAMSA, DWORD, LPVOID, LPHRASCONN) {
     return ERROR_CANNOT_FIND_PHONEBOOK_ENTRY;

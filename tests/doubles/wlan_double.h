@@ -3,9 +3,7 @@
 
 #include <windows.h>
 
-constexpr char kWlanDoubleVariable[] = "LINKSET_WLAN_DOUBLE";
-constexpr char kWlanFailOpen[] = "fail-open";
-constexpr char kWlanFailEnum[] = "fail-enum";
+constexpr char kWlanDoubleVariable[] = "LINKSET_WLAN_DOUBLE", kWlanFailOpen[] = "fail-open", kWlanFailEnum[] = "fail-enum";
 
-// Client handles and interface lists handed out and not yet given back.
+// Export: client handles and interface lists handed out and not yet given back.
 using DoubleOutstandingFunction = LONG (*)();

@@ -1,5 +1,4 @@
-// A library of the program's own that builds the process-wide wireless LAN binding, so a test
-// can unload it and see the binding go with it.
+// A library of the program's own building the process-wide wireless binding, to be unloaded.
 #include "sources/wlan.h"
 
 extern "C" __declspec(dllexport) bool HostHasWlanAPI() { return GetWlanAPI() != nullptr; }

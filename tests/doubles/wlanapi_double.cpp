@@ -1,21 +1,15 @@
-// A wireless LAN library whose interface list ("{GUID},{GUID},...") or failure the test sets in
-// an environment variable, read at every call; it counts client handles and lists not given
-// back. One build lacks WlanFreeMemory.
-#include <windows.h>
+// Wireless LAN listing the interfaces ("{GUID},...") or failure a test sets in the environment.
 #include <objbase.h>
 
 #include <atomic>
 #include <cstddef>
-#include <string>
-#include <vector>
 
-#include "client_library_double.h"  // EnvironmentText
+#include "client_library_double.h"
 #include "wlan_double.h"
 
 namespace {
 
-// The interface list as the system lays it out, written down here rather than taken from the
-// system's header so that the binding is checked against the layout, not against itself.
+// The system's layout, written out here so that the binding is checked against it, not itself.
 struct InterfaceInfo {
     GUID interfaceGuid;
     WCHAR description[256];
@@ -23,8 +17,7 @@ struct InterfaceInfo {
 };
 static_assert(sizeof(InterfaceInfo) == 532, "an interface item is 532 bytes");
 struct InterfaceList {
-    DWORD numberOfItems;
-    DWORD index;
+    DWORD numberOfItems, index;
     InterfaceInfo items[1];
 };
 
@@ -32,17 +25,6 @@ constexpr DWORD kClientVersion = 2;
 constexpr std::size_t kGuidTextLength = 38;
 std::atomic<LONG> g_outstanding{0};
 char g_handleCookie;
-
-// "{GUID},{GUID},...": each GUID text is of fixed length.
-std::vector<GUID> Interfaces(const std::string& scenario) {
-    std::vector<GUID> guids;
-    for (std::size_t at = 0; at + kGuidTextLength <= scenario.size(); at += kGuidTextLength + 1) {
-        const std::wstring text(scenario.begin() + at, scenario.begin() + at + kGuidTextLength);
-        GUID guid;
-        if (SUCCEEDED(CLSIDFromString(text.c_str(), &guid))) guids.push_back(guid);
-    }
-    return guids;
-}
 
 }  // namespace
 
@@ -68,12 +50,15 @@ __declspec(dllexport) DWORD WINAPI WlanEnumInterfaces(HANDLE client, void* reser
     if (client != &g_handleCookie || reserved || !list) return ERROR_INVALID_PARAMETER;
     const std::string scenario = EnvironmentText(kWlanDoubleVariable);
     if (scenario == kWlanFailEnum) return ERROR_NOT_ENOUGH_MEMORY;
-    const std::vector<GUID> guids = Interfaces(scenario);
-    const std::size_t size = offsetof(InterfaceList, items) + (guids.size() + 1) * sizeof(InterfaceInfo);
+    const std::size_t slots = (scenario.size() + 1) / (kGuidTextLength + 1);  // one for each "{GUID}"
+    const std::size_t size = offsetof(InterfaceList, items) + (slots + 1) * sizeof(InterfaceInfo);
     auto* result = static_cast<InterfaceList*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size));
     if (!result) return ERROR_NOT_ENOUGH_MEMORY;
-    result->numberOfItems = static_cast<DWORD>(guids.size());
-    for (std::size_t i = 0; i < guids.size(); ++i) result->items[i].interfaceGuid = guids[i];
+    for (std::size_t at = 0; at + kGuidTextLength <= scenario.size(); at += kGuidTextLength + 1) {
+        const std::wstring text(scenario.begin() + at, scenario.begin() + at + kGuidTextLength);
+        if (SUCCEEDED(CLSIDFromString(text.c_str(), &result->items[result->numberOfItems].interfaceGuid)))
+            ++result->numberOfItems;
+    }
     *list = result;
     ++g_outstanding;
     return ERROR_SUCCESS;

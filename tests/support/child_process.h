@@ -1,13 +1,17 @@
-// Running this test executable again as a child process set up the way a test needs: as a
-// Windows version Wine emulates, with load orders of its own, from a chosen folder (so that a
-// test double beside it comes first on the search path), with a double in the system directory.
-// The child runs the tests its filter selects; they read ChildArgument() to know they are the
-// child, and skip when it is empty.
+// Starting programs, and this test executable again as a child set up the way a test needs; the
+// child runs the tests its filter selects, which read ChildArgument() and skip when it is empty.
 #pragma once
 
-#include <string>
-#include <utility>
-#include <vector>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <optional>
+
+#include "registry_scenario.h"  // and <windows.h>, <string>, <vector>, system/handles.h
+#include "test_threads.h"
 
 struct ChildRun {
     unsigned long exitCode;
@@ -15,43 +19,162 @@ struct ChildRun {
     bool hung = false;  // killed after the time-out
 };
 
-// The child is a copy of this executable named "<stem>-child.exe", since Wine keys a program's
-// settings by file name.
-// Every member has an initializer, so that designated initializers may leave any out.
+// The child is a copy of this executable, "<stem>-child.exe", since Wine keys a program's
+// settings by file name. Every member has an initializer, for designated initializers.
 struct ChildOptions {
-    std::string folder = "";          // where the copy is placed; "" = beside this executable
+    std::string folder = "";          // where the copy lies (a double there comes first); "" = beside this
     std::string windowsVersion = "";  // Wine's name ("win98", "nt40", ...); "" = the prefix's own
-    // Load orders, e.g. {"iphlpapi", "native,builtin"}: Wine gives a child the WINE* variables
-    // of its own start-up, not the parent's, so these go into the child's program settings.
+    // Load orders, e.g. {"iphlpapi", "native,builtin"}: Wine hands a child the WINE* variables of
+    // its own start-up, not the parent's, so these go into the child's program settings.
     std::vector<std::pair<std::string, std::string>> dllOverrides = {};
-    // A double put into the prefix's system directory under its own file name for the child's
-    // run, for libraries loaded by their full system path. Only a load order that prefers the
-    // native file makes even this child see it; every other program keeps Wine's own.
+    // Put into the system directory for the run; only a load order preferring native files shows it.
     std::string systemDouble = "";
-    std::string childArgument = "1";  // what ChildArgument() answers in the child
+    std::string childArgument = "1";       // what ChildArgument() answers in the child
     unsigned long timeoutMs = 0xFFFFFFFF;  // then the child is killed as hung
 };
 
-// Runs the tests of this executable that match `gtestFilter` in a child set up by `options`,
-// and waits for it. The copy and its Wine settings are removed afterwards.
-ChildRun RunChild(const std::string& gtestFilter, const ChildOptions& options);
-// The same, with nothing but the Windows version ("win98", "nt40", ...) set.
-ChildRun RunAsWindowsVersion(const std::string& version, const std::string& gtestFilter,
-                             const std::string& childArgument = "1");
-
-// True when the child's run failed no test and passed at least one (the others it selected
-// skip themselves, being meant for other roles).
-bool ChildPassed(const ChildRun& run);
-// Runs the calling test in a child set up by `options` and fails it, with the child's output,
-// unless the child passed. A test of both roles starts with
-//     if (ChildArgument().empty()) return ExpectChildPasses({...});
-void ExpectChildPasses(const ChildOptions& options);
+// Last on the child's command line, where gtest leaves it alone and no grandchild inherits it.
+constexpr char kChildFlag[] = " --linkset_child=";
 
 // The argument a child was started with, or "" in a process that is no child.
-std::string ChildArgument();
+inline std::string ChildArgument() {
+    const std::string commandLine = GetCommandLineA();
+    const std::size_t flag = commandLine.find(kChildFlag);
+    return flag == std::string::npos ? std::string() : commandLine.substr(flag + std::strlen(kChildFlag));
+}
+
+inline std::string ThisExecutablePath() {
+    std::string path(32768, '\0');
+    path.resize(GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size())));
+    return path;
+}
+inline std::string ThisExecutableFolder() {
+    const std::string path = ThisExecutablePath();
+    return path.substr(0, path.find_last_of("\\/"));
+}
+inline std::string FileName(const std::string& path) { return path.substr(path.find_last_of("\\/") + 1); }
 
 // A path of the Linux side (a build folder, say) as Windows programs under Wine name it.
-std::string WinePath(const std::string& unixPath);
+inline std::string WinePath(const std::string& unixPath) {
+    std::string path = "Z:" + unixPath;
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
+}
 
-// The folder this executable lies in.
-std::string ThisExecutableFolder();
+// Runs `undo` when the scope ends: for what a test sets up and must take away again.
+class ScopeExit {
+public:
+    explicit ScopeExit(std::function<void()> undo) : m_undo(std::move(undo)) {}
+    ~ScopeExit() { m_undo(); }
+    ScopeExit(const ScopeExit&) = delete;
+    ScopeExit& operator=(const ScopeExit&) = delete;
+
+private:
+    std::function<void()> m_undo;
+};
+
+// A program started with `arguments` (and, `output` given, these standard handles), ended at scope exit.
+class RunningProgram {
+public:
+    RunningProgram(const std::string& path, const std::string& arguments, HANDLE input = nullptr,
+                   HANDLE output = nullptr) {
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        startup.dwFlags = output != nullptr ? STARTF_USESTDHANDLES : 0;
+        startup.hStdInput = input;
+        startup.hStdOutput = startup.hStdError = output;
+        std::string commandLine = "\"" + path + "\" " + arguments;
+        PROCESS_INFORMATION started = {};
+        if (!CreateProcessA(path.c_str(), commandLine.data(), nullptr, nullptr, output != nullptr, 0, nullptr, nullptr,
+                            &startup, &started))
+            throw std::runtime_error("cannot start " + path);
+        m_process.reset(started.hProcess);
+        const UniqueHandle thread(started.hThread);
+    }
+    ~RunningProgram() {
+        TerminateProcess(m_process.get(), 0);
+        WaitForSingleObject(m_process.get(), INFINITE);
+    }
+    HANDLE Handle() const { return m_process.get(); }
+    DWORD Id() const { return GetProcessId(m_process.get()); }
+
+private:
+    UniqueHandle m_process;
+};
+
+// Runs the tests matching `gtestFilter` in a child set up by `options` and waits for it.
+inline ChildRun RunChild(const std::string& gtestFilter, const ChildOptions& options) {
+    // A copy of this executable with Wine's settings for a program of its name, both gone after.
+    const std::string self = ThisExecutablePath(), name = FileName(self);
+    const std::string path = (options.folder.empty() ? ThisExecutableFolder() : options.folder) + "\\" +
+                             name.substr(0, name.size() - std::strlen(".exe")) + "-child.exe";
+    const std::string settings = "Software\\Wine\\AppDefaults\\" + FileName(path);
+    RegDeleteTreeA(HKEY_CURRENT_USER, settings.c_str());
+    const ScopeExit removeChild([&] {
+        DeleteFileA(path.c_str());
+        RegDeleteTreeA(HKEY_CURRENT_USER, settings.c_str());
+    });
+    if (!options.windowsVersion.empty())
+        SetRegistryString(HKEY_CURRENT_USER, settings, "Version", options.windowsVersion);
+    for (const auto& [dll, order] : options.dllOverrides)
+        SetRegistryString(HKEY_CURRENT_USER, settings + "\\DllOverrides", dll, order);
+    if (!CopyFileA(self.c_str(), path.c_str(), FALSE)) throw std::runtime_error("cannot copy to " + path);
+    // A double in the system directory: the prefix's own file (Wine's placeholder for its built-in
+    // library) is set aside and put back; one set aside by a run that died is the original, kept.
+    std::optional<ScopeExit> restoreSystem;
+    if (!options.systemDouble.empty()) {
+        char directory[MAX_PATH] = {};
+        GetSystemDirectoryA(directory, sizeof directory);
+        const std::string installed = std::string(directory) + "\\" + FileName(options.systemDouble);
+        const std::string saved = installed + ".linkset-saved";
+        if (GetFileAttributesA(saved.c_str()) == INVALID_FILE_ATTRIBUTES)
+            MoveFileExA(installed.c_str(), saved.c_str(), MOVEFILE_REPLACE_EXISTING);
+        restoreSystem.emplace([installed, saved] {
+            DeleteFileA(installed.c_str());
+            MoveFileExA(saved.c_str(), installed.c_str(), MOVEFILE_REPLACE_EXISTING);
+        });
+        if (!CopyFileA(options.systemDouble.c_str(), installed.c_str(), FALSE))
+            throw std::runtime_error("cannot install " + options.systemDouble + " as " + installed);
+    }
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    UniqueHandle readEnd, writeEnd;
+    if (!CreatePipe(readEnd.put(), writeEnd.put(), &inherit, 0)) throw std::runtime_error("cannot create pipe");
+    SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
+    const RunningProgram child(path, "--gtest_filter=" + gtestFilter + kChildFlag + options.childArgument,
+                        GetStdHandle(STD_INPUT_HANDLE), writeEnd.get());
+    writeEnd.reset();  // the child holds the only write end now, so reading ends with it
+    constexpr DWORD kNoExitCode = static_cast<DWORD>(-1);
+    ChildRun run{kNoExitCode, "", false};
+    {
+        TestThread reader([&] {
+            char buffer[4096];
+            for (DWORD got = 0; ReadFile(readEnd.get(), buffer, sizeof buffer, &got, nullptr) && got > 0;)
+                run.output.append(buffer, got);
+        });
+        run.hung = WaitForSingleObject(child.Handle(), options.timeoutMs) == WAIT_TIMEOUT;
+        if (run.hung) TerminateProcess(child.Handle(), kNoExitCode);
+    }
+    WaitForSingleObject(child.Handle(), INFINITE);
+    GetExitCodeProcess(child.Handle(), &run.exitCode);
+    return run;
+}
+inline ChildRun RunAsWindowsVersion(const std::string& version, const std::string& gtestFilter,
+                                    const std::string& childArgument = "1") {
+    return RunChild(gtestFilter, {.windowsVersion = version, .childArgument = childArgument});
+}
+
+// True when the child failed no test and passed at least one (the others skip themselves).
+inline bool ChildPassed(const ChildRun& run) {
+    constexpr char kPassed[] = "[  PASSED  ] ";
+    const std::size_t passed = run.output.find(kPassed);
+    return run.exitCode == 0 && passed != std::string::npos &&
+           std::atoi(run.output.c_str() + passed + sizeof kPassed - 1) > 0;
+}
+
+// Runs the calling test in a child and fails unless that passed. A test of both roles starts
+//     if (ChildArgument().empty()) return ExpectChildPasses({...});
+inline void ExpectChildPasses(const ChildOptions& options) {
+    const ::testing::TestInfo& test = *::testing::UnitTest::GetInstance()->current_test_info();
+    const ChildRun run = RunChild(std::string(test.test_suite_name()) + "." + test.name(), options);
+    EXPECT_TRUE(ChildPassed(run)) << options.windowsVersion << " " << options.childArgument << ":\n" << run.output;
+}

@@ -1,5 +1,4 @@
-// GoogleTest's one use of std::mutex and std::condition_variable is its internal Notification,
-// and the win32 thread model that LinkSet is built with has neither: the same on an event.
+// GoogleTest's Notification on an event: the win32 thread model has no std::mutex to build it on.
 #pragma once
 
 #include <windows.h>

@@ -1,28 +1,25 @@
-// A running process of a chosen executable name, for tests of code that looks for processes
-// (a VPN client's, the shell's): a copy of a program that only waits, started under that name
-// and killed, closed and deleted when the object goes.
+// A process of a chosen file name ("LinkSetProbe.EXE"): a copy of waiting_process.exe beside this one.
 #pragma once
 
-#include <windows.h>
-
-#include <string>
-
-#include "system/handles.h"
+#include "child_process.h"
 
 class NamedProcess {
 public:
-    // `fileName` such as "LinkSetProbe.EXE"; the copy lies in `folder` ("" = beside this
-    // executable). Throws std::runtime_error when the process cannot be started.
-    explicit NamedProcess(const std::string& fileName, const std::string& folder = "");
-    ~NamedProcess();
-    NamedProcess(const NamedProcess&) = delete;
-    NamedProcess& operator=(const NamedProcess&) = delete;
+    explicit NamedProcess(const std::string& fileName)
+        : m_copy(ThisExecutableFolder() + "\\" + fileName), m_program(m_copy.path, "") {}
 
-    DWORD Id() const { return m_id; }
-    const std::string& Path() const { return m_path; }
+    DWORD Id() const { return m_program.Id(); }
+    const std::string& Path() const { return m_copy.path; }
 
 private:
-    std::string m_path;
-    UniqueHandle m_process;
-    DWORD m_id = 0;
+    struct CopiedFile {  // deleted last, once the process is gone
+        explicit CopiedFile(const std::string& to) : path(to) {
+            if (!CopyFileA((ThisExecutableFolder() + "\\waiting_process.exe").c_str(), path.c_str(), FALSE))
+                throw std::runtime_error("cannot copy to " + path);
+        }
+        ~CopiedFile() { DeleteFileA(path.c_str()); }
+        std::string path;
+    };
+    CopiedFile m_copy;
+    RunningProgram m_program;
 };

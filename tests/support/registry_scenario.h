@@ -1,37 +1,55 @@
-// Registry content a test writes for itself under HKEY_LOCAL_MACHINE of the private prefix. The
-// keys a scenario owns are deleted when it starts and when it ends, so each test sees exactly
-// what it wrote. Everything is written volatile: even a test that dies half-way leaves nothing
-// behind once the prefix's wineserver stops.
+// Registry content a test writes under HKEY_LOCAL_MACHINE, its keys deleted at start and end so
+// each test sees what it wrote; all volatile, so a test that dies leaves nothing once wineserver stops.
 #pragma once
 
-#include <windows.h>
-
+#include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "system/handles.h"
+
+// Creates root\path volatile, with its missing parents (and sets a value in it).
+inline UniqueKey CreateVolatileKey(HKEY root, const std::string& path) {
+    UniqueKey key;
+    if (RegCreateKeyExA(root, path.c_str(), 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr, key.put(),
+                        nullptr) != ERROR_SUCCESS)
+        throw std::runtime_error("cannot create " + path);
+    return key;
+}
+inline void SetRegistryValue(HKEY root, const std::string& path, const std::string& name, DWORD type,
+                             const void* data, DWORD size) {
+    if (RegSetValueExA(CreateVolatileKey(root, path).get(), name.c_str(), 0, type, static_cast<const BYTE*>(data),
+                       size) != ERROR_SUCCESS)
+        throw std::runtime_error("cannot set " + path + "\\" + name);
+}
+inline void SetRegistryString(HKEY root, const std::string& path, const std::string& name, const std::string& value) {
+    SetRegistryValue(root, path, name, REG_SZ, value.c_str(), static_cast<DWORD>(value.size() + 1));
+}
 
 class RegistryScenario {
 public:
     // `ownedKeys`: paths under HKEY_LOCAL_MACHINE that the scenario controls entirely.
-    explicit RegistryScenario(std::vector<std::string> ownedKeys);
-    ~RegistryScenario();
+    explicit RegistryScenario(std::vector<std::string> ownedKeys) : m_owned(std::move(ownedKeys)) { DeleteOwned(); }
+    ~RegistryScenario() { DeleteOwned(); }
     RegistryScenario(const RegistryScenario&) = delete;
     RegistryScenario& operator=(const RegistryScenario&) = delete;
 
     // Each creates `path` and its missing parents.
-    void CreateKey(const std::string& path);
-    void SetString(const std::string& path, const std::string& name, const std::string& value);
-    void SetValue(const std::string& path, const std::string& name, DWORD type, const void* data, DWORD size);
+    void CreateKey(const std::string& path) { CreateVolatileKey(HKEY_LOCAL_MACHINE, path); }
+    void SetString(const std::string& path, const std::string& name, const std::string& value) {
+        SetRegistryString(HKEY_LOCAL_MACHINE, path, name, value);
+    }
+    void SetValue(const std::string& path, const std::string& name, DWORD type, const void* data, DWORD size) {
+        SetRegistryValue(HKEY_LOCAL_MACHINE, path, name, type, data, size);
+    }
     void SetDword(const std::string& path, const std::string& name, DWORD value) {
         SetValue(path, name, REG_DWORD, &value, sizeof value);
     }
 
 private:
+    void DeleteOwned() {
+        for (const std::string& path : m_owned) RegDeleteTreeA(HKEY_LOCAL_MACHINE, path.c_str());
+    }
     std::vector<std::string> m_owned;
 };
-
-// Creates root\path as a volatile key, with its missing parents, and sets a value in it.
-void SetRegistryValue(HKEY root, const std::string& path, const std::string& name, DWORD type, const void* data,
-                      DWORD size);
-inline void SetRegistryString(HKEY root, const std::string& path, const std::string& name, const std::string& value) {
-    SetRegistryValue(root, path, name, REG_SZ, value.c_str(), static_cast<DWORD>(value.size() + 1));
-}

@@ -1,28 +1,62 @@
-// Counting what code under test leaves open: the process's kernel handles (registry keys and
-// client handles are handles too) and the libraries it still has loaded. Take a count, run the
-// code, and compare; run it once before counting when the code opens something for good on
-// first use (the system's predefined registry keys, for one).
+// What code leaves open: count, run, compare (after a first run if it opens things for good).
 #pragma once
 
-#include <windows.h>
+#include <malloc.h>
 
-// The number of handles this process holds, read from the system's handle table (Wine's
-// GetProcessHandleCount answers 0 whatever is open).
-long ProcessHandleCount();
+#include <stdexcept>
+#include <vector>
 
-// Bytes in blocks now allocated from the C runtime's heap (new, malloc, realloc) and from the
-// process heap (HeapAlloc). Wine reports no private-bytes figure, so leaks are counted here.
-unsigned long long HeapBytesInUse();
+#include "system/handles.h"  // and <windows.h>
 
-// Whether a module of this file name (or path) is loaded in this process.
-bool IsModuleLoaded(const char* name);
+// The handles (registry keys too) this process holds: Wine's GetProcessHandleCount answers 0.
+inline long ProcessHandleCount() {
+    struct Table {  // the system's handle table
+        ULONG count;
+        struct {
+            USHORT processId, creatorBackTraceIndex;
+            UCHAR objectTypeIndex, handleAttributes;
+            USHORT handleValue;
+            void* object;
+            ULONG grantedAccess;
+        } entries[1];
+    };
+    constexpr ULONG kSystemHandleInformation = 16;
+    constexpr LONG kInfoLengthMismatch = static_cast<LONG>(0xC0000004);
+    using Query = LONG(WINAPI*)(ULONG infoClass, void* buffer, ULONG size, ULONG* needed);
+    const auto query = ResolveEntryPoint<Query>(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation");
+    if (!query) throw std::runtime_error("no NtQuerySystemInformation");
+    std::vector<unsigned char> buffer(1 << 16);
+    for (ULONG needed = 0; const LONG status = query(kSystemHandleInformation, buffer.data(),
+                                                     static_cast<ULONG>(buffer.size()), &needed);) {
+        if (status != kInfoLengthMismatch) throw std::runtime_error("cannot read the handle table");
+        buffer.resize(buffer.size() * 2);
+    }
+    const auto* table = reinterpret_cast<const Table*>(buffer.data());
+    long mine = 0;
+    const auto self = static_cast<USHORT>(GetCurrentProcessId());
+    for (ULONG i = 0; i < table->count; ++i) mine += table->entries[i].processId == self;
+    return mine;
+}
+
+// Bytes in use on the C runtime's heap and the process heap: Wine reports no private bytes.
+inline unsigned long long HeapBytesInUse() {
+    unsigned long long used = 0;
+    _HEAPINFO runtimeBlock = {};
+    while (_heapwalk(&runtimeBlock) == _HEAPOK)
+        if (runtimeBlock._useflag == _USEDENTRY) used += runtimeBlock._size;
+    const HANDLE processHeap = GetProcessHeap();
+    HeapLock(processHeap);
+    PROCESS_HEAP_ENTRY entry = {};
+    while (HeapWalk(processHeap, &entry))
+        if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) used += entry.cbData;
+    HeapUnlock(processHeap);
+    return used;
+}
+
+inline bool IsModuleLoaded(const char* name) { return GetModuleHandleA(name) != nullptr; }
 
 // The handle count at construction, and how many more are open now.
-class HandleCount {
-public:
-    HandleCount() : m_before(ProcessHandleCount()) {}
-    long Added() const { return ProcessHandleCount() - m_before; }
-
-private:
-    long m_before;
+struct HandleCount {
+    long Added() const { return ProcessHandleCount() - before; }
+    const long before = ProcessHandleCount();
 };

@@ -1,16 +1,7 @@
-// A service of the private prefix's service manager that a test owns for its scope: created
-// stopped under a chosen name from the idle service program beside this executable
-// (idle_service.cpp), and gone again when the object goes. A service of that name left behind
-// by a run that died is replaced.
+// A service of idle_service.exe under a chosen name for a scope, replacing one a dead run left.
 #pragma once
 
-#include <windows.h>
-
-#include <stdexcept>
-#include <string>
-
 #include "child_process.h"
-#include "system/handles.h"
 
 class TestService {
 public:
@@ -30,24 +21,26 @@ public:
         m_service.reset();
         Remove(m_name);
     }
-    TestService(const TestService&) = delete;
-    TestService& operator=(const TestService&) = delete;
 
     // Starts it and waits until it runs.
     void Start() {
-        if (!StartServiceA(m_service.get(), 0, nullptr) || !WaitFor(m_service.get(), SERVICE_RUNNING))
-            throw std::runtime_error("the service did not start");
+        if (!StartServiceA(m_service.get(), 0, nullptr)) throw std::runtime_error("cannot start the service");
+        for (int polls = 0; State() != SERVICE_RUNNING; ++polls, Sleep(20))  // 20 s at most
+            if (polls == 1000) throw std::runtime_error("the service did not start");
     }
-    DWORD State() const { return StateOf(m_service.get()); }  // SERVICE_STOPPED, SERVICE_RUNNING, ...
-    // What the configuration stores as the program (and load-order group); a running service runs on.
+    DWORD State() const {  // SERVICE_STOPPED, SERVICE_RUNNING, ...
+        SERVICE_STATUS status = {};
+        return QueryServiceStatus(m_service.get(), &status) ? status.dwCurrentState : 0;
+    }
+    // What the configuration stores as the program (and group); a running service runs on.
     void SetProgramPath(const std::string& path, const std::string& loadOrderGroup = "") {
         if (!ChangeServiceConfigA(m_service.get(), SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, path.c_str(),
                                   loadOrderGroup.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr))
             throw std::runtime_error("cannot reconfigure the service");
     }
 
-    // Makes sure no service of that name is left: stopped (one still starting takes the request
-    // too), deleted, and gone from the service manager before this returns.
+    // Stops (one still starting takes the request too) and deletes the service of that name, and
+    // returns once the service manager has let it go.
     static void Remove(const std::string& name) {
         const UniqueServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
         for (int polls = 0; polls < 1000; ++polls, Sleep(20)) {  // 20 s at most
@@ -60,14 +53,6 @@ public:
     }
 
 private:
-    static DWORD StateOf(SC_HANDLE service) {
-        SERVICE_STATUS status = {};
-        return QueryServiceStatus(service, &status) ? status.dwCurrentState : 0;
-    }
-    static bool WaitFor(SC_HANDLE service, DWORD state) {
-        for (int polls = 0; StateOf(service) != state && polls < 1000; ++polls) Sleep(20);  // 20 s at most
-        return StateOf(service) == state;
-    }
     std::string m_name;
     UniqueServiceHandle m_manager, m_service;
 };

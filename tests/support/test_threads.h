@@ -1,40 +1,28 @@
-// Threads and a lock for tests, on the system's own primitives: the win32 thread model that
-// LinkSet is built with has no std::thread or std::mutex.
+// A thread for tests: the win32 thread model that LinkSet is built with has no std::thread.
 #pragma once
-
-#include <windows.h>
 
 #include <functional>
 #include <memory>
 
-// A short lock for test bookkeeping shared with worker threads, held by a TestLockGuard.
-struct TestLock {
-    SRWLOCK lock = SRWLOCK_INIT;
-};
+#include "system/handles.h"
 
-class TestLockGuard {
-public:
-    explicit TestLockGuard(TestLock& lock) : m_lock(lock.lock) { AcquireSRWLockExclusive(&m_lock); }
-    ~TestLockGuard() { ReleaseSRWLockExclusive(&m_lock); }
-    TestLockGuard(const TestLockGuard&) = delete;
-    TestLockGuard& operator=(const TestLockGuard&) = delete;
-
-private:
-    SRWLOCK& m_lock;
-};
-
-// Runs `body` on a thread of its own; Join waits for it, at most `milliseconds`, and says
-// whether it ended. The destructor joins without a bound.
+// Join waits at most `milliseconds` and says whether the body ended; the destructor waits for it.
 class TestThread {
 public:
-    explicit TestThread(std::function<void()> body);
-    ~TestThread();
-    TestThread(TestThread&& other) noexcept;
-    TestThread(const TestThread&) = delete;
-    TestThread& operator=(const TestThread&) = delete;
-    bool Join(DWORD milliseconds = INFINITE);
+    explicit TestThread(std::function<void()> body)
+        : m_body(std::make_unique<std::function<void()>>(std::move(body))),
+          m_thread(CreateThread(nullptr, 0, &Run, m_body.get(), 0, nullptr)) {}
+    TestThread(TestThread&&) noexcept = default;
+    ~TestThread() { Join(); }
+    bool Join(DWORD milliseconds = INFINITE) {
+        return !m_thread || WaitForSingleObject(m_thread.get(), milliseconds) == WAIT_OBJECT_0;
+    }
 
 private:
+    static DWORD WINAPI Run(void* body) {
+        (*static_cast<std::function<void()>*>(body))();
+        return 0;
+    }
     std::unique_ptr<std::function<void()>> m_body;
-    HANDLE m_thread;
+    UniqueHandle m_thread;
 };

@@ -1,8 +1,4 @@
-// A program that does nothing until it is killed: NamedProcess starts copies of it under the
-// names of the processes a test needs to be running.
+// Does nothing until killed: NamedProcess starts copies of it under the names a test needs.
 #include <windows.h>
 
-int main() {
-    Sleep(INFINITE);
-    return 0;
-}
+int main() { Sleep(INFINITE); }
