@@ -8,6 +8,7 @@ namespace {
 HostLog g_log;
 PORT_INFO g_ports[65];  // static: too large for the stack; a spare record to see overruns
 unsigned g_addresses[32 * 200];
+char g_hugeText[1 << 20];
 
 void HostEvent(__QEL_EVENT_LOG, void*) {}
 
@@ -15,10 +16,14 @@ void CheckExports() {
     Check(LsGetVersion() == 0x01000410ul, "LsGetVersion answers 0x01000410");
     Check(LsIsGoodVersion(0x01000410) == 1 && LsIsGoodVersion(0) == 1, "LsIsGoodVersion accepts this and older hosts");
     Check(LsIsGoodVersion(0x01000411) == 0 && LsIsGoodVersion(0xFFFFFFFF) == 0, "LsIsGoodVersion refuses newer hosts");
-    {
-        const Owned<ILinkSetManagerInstaller, LsDeleteLinkSetManagerInstaller> installer{LsCreateLinkSetManagerInstaller(nullptr, nullptr)};
-        Check(installer.p != nullptr && installer->PerformInstall() == 1, "the installer's PerformInstall (slot 1) answers 1");
+    memset(g_hugeText, 'x', sizeof g_hugeText - 1);
+    bool installs = true;
+    const char* const texts[] = {nullptr, "", g_hugeText};
+    for (const char* text : texts) {
+        const Owned<ILinkSetManagerInstaller, LsDeleteLinkSetManagerInstaller> installer{LsCreateLinkSetManagerInstaller(text, text)};
+        installs = installs && installer.p != nullptr && installer->PerformInstall() == 1;
     }
+    Check(installs, "the installer, with null, empty and 1 MB texts: PerformInstall (slot 1) answers 1");
     LsDeleteLinkSetManagerInstaller(nullptr);
     LsSetEventOutput(&HostEvent);
     LsSetEventOutput(nullptr);

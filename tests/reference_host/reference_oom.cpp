@@ -1,7 +1,6 @@
-// Failures inside LinkSet.dll as an MSVC-built host meets them: out of memory arrives as the
-// host's own std::bad_alloc, however the host catches it; a maintenance thread that cannot start
-// arrives as the library's CQndException*. Either way the host unloads the library and lives on.
-// The library is loaded at run time so that it can be unloaded.
+// Failures inside LinkSet.dll as an MSVC-built host meets them: out of memory as the host's own
+// std::bad_alloc, a thread that cannot start as CQndException*. Either way the host unloads the
+// library (loaded at run time for that) and lives on.
 #include "host.h"
 
 // What the host's standard library declares; only the names and the table matter here.
@@ -23,8 +22,7 @@ void* g_real[4];  // what the faults stand in for, in their order
 HostLog g_log;
 void Unload(void* library) { FreeLibrary(library); }
 
-// Loads LinkSet.dll with its log and `faults` in place, runs `body` with the factory and the
-// delete function, and unloads the library again: false when it stays loaded.
+// Runs `body` on LinkSet.dll loaded with the host's log and `faults`: false when it stays loaded.
 template <int N, class Body>
 bool WithLibrary(const Fault (&faults)[N], Body body) {
     {
@@ -50,8 +48,7 @@ template <class Caught> constexpr bool kCatchesAll = false;
 template <> constexpr bool kCatchesAll<Anything> = true;
 
 // A manager created with `function` failing from call `failFrom` on: 1 for a manager, 0 for null,
-// 2 for the failure caught as `Caught&` with the text "bad allocation" (by `catch (...)` for
-// Anything), -1 for anything else or a library left loaded.
+// 2 for "bad allocation" caught as `Caught&`, -1 for anything else or a library left loaded.
 template <class Caught = std::bad_alloc>
 int Attempt(const char* function, void* failing, int failFrom) {
     const Fault faults[] = {{"msvcrt.dll", function, failing}};
@@ -73,7 +70,7 @@ int Attempt(const char* function, void* failing, int failFrom) {
     return unloaded ? outcome : -1;
 }
 
-// The start's waits shortened, and the thread kept between ticks when the start ends it.
+// The start's 30 s wait shortened; the thread kept between ticks while the start gives up on it.
 constexpr unsigned long kLibraryWaitMs = 30000, kShortWaitMs = 100, kTickWaitMs = 500, kSlowTickMs = 3000;
 bool g_waitFails = false;
 unsigned long Shortened(unsigned long ms) { return ms == kLibraryWaitMs ? kShortWaitMs : ms; }
@@ -92,9 +89,8 @@ unsigned long __stdcall SlowTick(void* handle, unsigned long ms, int alertable) 
     return reinterpret_cast<unsigned long(__stdcall*)(void*, unsigned long, int)>(g_real[3])(handle, ms == kTickWaitMs ? kSlowTickMs : ms, alertable);
 }
 
-// A manager that cannot start with `faults` inside the library: `catch (Caught)` takes the
-// exception with all it carries, the host's log has `line` alone, and the library unloads; then
-// the host waits long enough for a thread left behind to run unloaded code and end it.
+// A manager that cannot start with `faults`: `catch (Caught)` takes all the exception carries, the
+// log has `line` alone, the library unloads, and no thread left behind runs unloaded code.
 template <class Caught, int N>
 bool StartFails(const Fault (&faults)[N], const char* line) {
     bool raised = false;
@@ -121,34 +117,28 @@ extern "C" void HostEntry() {
     Check(Attempt("realloc", realloc, 1) == 2, "realloc failing: catch (std::bad_alloc&), then the DLL unloads");
     Check(Attempt<std::exception>("realloc", realloc, 1) == 2, "catch (std::exception&) takes it too");
     Check(Attempt<Anything>("realloc", realloc, 1) == 2, "and catch (...)");
-    // malloc and calloc failing from each of their first calls on: a null where the allocator's
-    // null is the answer (the manager object itself), a manager without what could not be made,
-    // or the failure caught by type; never anything else, and never the end of the host.
-    const struct { const char* function; void* failing; const char* what; } sweeps[] = {
-        {"malloc", reinterpret_cast<void*>(&FailingMalloc), "malloc failing from each of its first eight calls on"},
-        {"calloc", reinterpret_cast<void*>(&FailingCalloc), "calloc failing from each of its first eight calls on"}};
-    bool caughtByType = false;
-    for (const auto& sweep : sweeps) {
-        bool sound = true;
+    // A null manager (the object itself), one without what could not be made, or the failure caught.
+    const struct { const char* function; void* failing; } sweeps[] = {
+        {"malloc", reinterpret_cast<void*>(&FailingMalloc)}, {"calloc", reinterpret_cast<void*>(&FailingCalloc)}};
+    bool sound = true, caughtByType = false;
+    for (const auto& sweep : sweeps)
         for (int failFrom = 1; failFrom <= 8; ++failFrom) {
             const int outcome = Attempt(sweep.function, sweep.failing, failFrom);
             sound = sound && outcome >= 0;
             caughtByType = caughtByType || outcome == 2;
         }
-        Check(sound, sweep.what);
-    }
+    Check(sound, "malloc and calloc failing from each of their first eight calls on");
     Check(caughtByType, "among them, catch (std::bad_alloc&) takes a failing malloc");
 
     const Fault noEvents[] = {{"KERNEL32.dll", "CreateEventA", reinterpret_cast<void*>(&FailingCreateEvent)}};
-    Check(StartFails<CQndException*>(noEvents, "GenericThread:StartThread(ERROR) failed to create running event.\n"),
-          "CreateEventA failing: catch (CQndException*) takes the start failure with its reason, code, type name and source");
-    Check(StartFails<void*>(noEvents, "GenericThread:StartThread(ERROR) failed to create running event.\n"), "and catch (void*)");
+    Check(StartFails<void*>(noEvents, "GenericThread:StartThread(ERROR) failed to create running event.\n"),
+          "CreateEventA failing: catch (void*) takes the start failure with its reason, code, type name and source");
     const Fault waits[] = {{"KERNEL32.dll", "SetEvent", reinterpret_cast<void*>(&FakeSetEvent)},
                            {"KERNEL32.dll", "WaitForMultipleObjectsEx", reinterpret_cast<void*>(&FakeWaitMultiple)},
                            {"KERNEL32.dll", "WaitForSingleObject", reinterpret_cast<void*>(&FakeWaitSingle)},
                            {"KERNEL32.dll", "WaitForSingleObjectEx", reinterpret_cast<void*>(&SlowTick)}};
     Check(StartFails<CQndException*>(waits, "GenericThread:StartThread(ERROR) waiting for thread time out.\n"),
-          "SetEvent failing (the thread cannot report, but goes on ticking): the host unloads the DLL and lives on");
+          "SetEvent failing (the thread cannot report, but goes on ticking): catch (CQndException*), then the DLL unloads");
     g_waitFails = true;
     Check(StartFails<CQndException*>(waits, "GenericThread:StartThread(ERROR) waiting for thread returned unknown error.\n"),
           "WaitForMultipleObjectsEx failing (the start cannot wait while its thread runs): likewise");
