@@ -1,8 +1,6 @@
 #!/bin/sh
-# LinkSet.dll as objdump shows it: the export table's decorated names at their ordinals and
-# nothing else; imports from system DLLs only, none that writes (the library only reads the
-# system), none that came with Vista (64-bit Windows began with XP x64, where it must load); and
-# no posix thread library brought into a host's process.
+# LinkSet.dll's exports are the table's names at their ordinals, nothing else; its imports are
+# system DLLs only, none that writes (it only reads) or came after XP x64; no posix threads.
 # usage: check_dll.sh <objdump> <LinkSet.dll> <LinkSet.def>
 set -eu
 dump=$($1 -p "$2") status=0

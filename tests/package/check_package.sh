@@ -1,8 +1,6 @@
 #!/bin/sh
-# Installs LinkSet and builds the SDK example against it with find_package(LinkSet): by MinGW GCC
-# with no flags of ours, and by Clang in MSVC mode against LinkSet.lib. Each, run under Wine with
-# the LinkSet.dll its build put beside it, sees as many ports as the installed linkset. The README
-# shows this example line for line; a project that does not build for 64-bit Windows is told so.
+# Builds the README's SDK example against the installed LinkSet with find_package: by MinGW GCC
+# with no flags of ours and by Clang in MSVC mode; each sees as many ports as the installed linkset.
 # usage: check_package.sh <source dir> <build dir> <wine-run.sh> <prefix>
 set -eu
 source=$1 build=$2 wine_run=$3 prefix=$4

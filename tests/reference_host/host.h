@@ -50,10 +50,7 @@ template <class T, void (*Release)(T*)> struct Owned {
 };
 
 inline int g_failedChecks = 0;
-inline void Check(bool ok, const char* what) {
-    printf("%s %s\n", ok ? "ok  " : "FAIL", what);
-    g_failedChecks += ok ? 0 : 1;
-}
+inline void Check(bool ok, const char* what) { printf("%s %s\n", ok ? "ok  " : "FAIL", what), g_failedChecks += !ok; }
 
 // The host's log, with MSVC's virtual-table layout; it keeps the first 32 lines.
 class HostLog final : public IDebugLog {

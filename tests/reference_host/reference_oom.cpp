@@ -19,6 +19,7 @@ using Create = ILinkSetManager* (*)();
 using Delete = void (*)(ILinkSetManager*);
 struct Fault { const char* dll; const char* function; void* fake; };  // an import of LinkSet.dll, and what answers instead
 void* g_real[4];  // what the faults stand in for, in their order
+template <int I, class R, class... A> R Real(A... a) { return reinterpret_cast<R (*)(A...)>(g_real[I])(a...); }
 HostLog g_log;
 void Unload(void* library) { FreeLibrary(library); }
 
@@ -40,9 +41,7 @@ bool WithLibrary(const Fault (&faults)[N], Body body) {
 
 int g_allocations = 0, g_failFrom = 0;
 bool Fails() { return ++g_allocations >= g_failFrom; }
-void* FailingMalloc(size_t size) { return Fails() ? nullptr : reinterpret_cast<void* (*)(size_t)>(g_real[0])(size); }
-void* FailingRealloc(void* block, size_t size) { return Fails() ? nullptr : reinterpret_cast<void* (*)(void*, size_t)>(g_real[0])(block, size); }
-void* FailingCalloc(size_t count, size_t size) { return Fails() ? nullptr : reinterpret_cast<void* (*)(size_t, size_t)>(g_real[0])(count, size); }
+template <class... A> void* Failing(A... a) { return Fails() ? nullptr : Real<0, void*>(a...); }  // malloc, realloc, calloc
 struct Anything { const char* what() const { return ""; } };  // stands for `catch (...)`: never thrown
 template <class Caught> constexpr bool kCatchesAll = false;
 template <> constexpr bool kCatchesAll<Anything> = true;
@@ -75,18 +74,14 @@ constexpr unsigned long kLibraryWaitMs = 30000, kShortWaitMs = 100, kTickWaitMs 
 bool g_waitFails = false;
 unsigned long Shortened(unsigned long ms) { return ms == kLibraryWaitMs ? kShortWaitMs : ms; }
 void* __stdcall FailingCreateEvent(void*, int, int, const char*) { return SetLastError(5), nullptr; }
-int __stdcall FakeSetEvent(void* event) { return g_waitFails ? reinterpret_cast<int(__stdcall*)(void*)>(g_real[0])(event) : (SetLastError(6), 0); }
+int __stdcall FakeSetEvent(void* event) { return g_waitFails ? Real<0, int>(event) : (SetLastError(6), 0); }
 unsigned long __stdcall FakeWaitMultiple(unsigned long count, void* const* handles, int all, unsigned long ms, int alertable) {
-    const auto real = reinterpret_cast<unsigned long(__stdcall*)(unsigned long, void* const*, int, unsigned long, int)>(g_real[1]);
-    if (!g_waitFails) return real(count, handles, all, Shortened(ms), alertable);
-    real(count, handles, all, ms, alertable);  // until the thread has reported
-    return SetLastError(6), 0xFFFFFFFFul;
+    const unsigned long waited = Real<1, unsigned long>(count, handles, all, g_waitFails ? ms : Shortened(ms), alertable);
+    return g_waitFails ? (SetLastError(6), 0xFFFFFFFFul) : waited;  // failing once the thread has reported
 }
-unsigned long __stdcall FakeWaitSingle(void* handle, unsigned long ms) {
-    return reinterpret_cast<unsigned long(__stdcall*)(void*, unsigned long)>(g_real[2])(handle, Shortened(ms));
-}
+unsigned long __stdcall FakeWaitSingle(void* handle, unsigned long ms) { return Real<2, unsigned long>(handle, Shortened(ms)); }
 unsigned long __stdcall SlowTick(void* handle, unsigned long ms, int alertable) {
-    return reinterpret_cast<unsigned long(__stdcall*)(void*, unsigned long, int)>(g_real[3])(handle, ms == kTickWaitMs ? kSlowTickMs : ms, alertable);
+    return Real<3, unsigned long>(handle, ms == kTickWaitMs ? kSlowTickMs : ms, alertable);
 }
 
 // A manager that cannot start with `faults`: `catch (Caught)` takes all the exception carries, the
@@ -113,13 +108,13 @@ bool StartFails(const Fault (&faults)[N], const char* line) {
 }  // namespace
 
 extern "C" void HostEntry() {
-    void* const realloc = reinterpret_cast<void*>(&FailingRealloc);
+    void* const realloc = reinterpret_cast<void*>(&Failing<void*, size_t>);
     Check(Attempt("realloc", realloc, 1) == 2, "realloc failing: catch (std::bad_alloc&), then the DLL unloads");
     Check(Attempt<std::exception>("realloc", realloc, 1) == 2, "catch (std::exception&) takes it too");
     Check(Attempt<Anything>("realloc", realloc, 1) == 2, "and catch (...)");
     // A null manager (the object itself), one without what could not be made, or the failure caught.
     const struct { const char* function; void* failing; } sweeps[] = {
-        {"malloc", reinterpret_cast<void*>(&FailingMalloc)}, {"calloc", reinterpret_cast<void*>(&FailingCalloc)}};
+        {"malloc", reinterpret_cast<void*>(&Failing<size_t>)}, {"calloc", reinterpret_cast<void*>(&Failing<size_t, size_t>)}};
     bool sound = true, caughtByType = false;
     for (const auto& sweep : sweeps)
         for (int failFrom = 1; failFrom <= 8; ++failFrom) {

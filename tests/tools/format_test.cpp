@@ -1,6 +1,5 @@
-// What linkset prints for made-up records (a phone-book entry, what `watch` says changed),
-// which records the C++ layer takes for tunnels, and the layer in a MinGW host through the real
-// LinkSet.dll, where what the library raises the MSVC way arrives as ordinary exceptions.
+// What linkset prints for made-up records, which records the C++ layer takes for tunnels, and the
+// layer in a MinGW host, where what the DLL raises the MSVC way arrives as ordinary exceptions.
 #include <gmock/gmock.h>
 
 #include <cstring>
@@ -27,7 +26,7 @@ PORT_INFO Port(const char* name, uint32_t type, std::vector<PORT_ADDRESS> addres
     return port;
 }
 
-// The made-up machine of check_linkset.py shows the other views: masks, names, no address.
+// (check_linkset.py's made-up machine shows the other views.)
 TEST(PortViews, APhoneBookEntryIsADialUpPortNotConnected) {
     const PORT_INFO port = Port("My ISP", PORT_TYPE_DIALUP, {}, "NdisWanIp");
     const std::string text = PortsAsText({port});
@@ -63,11 +62,7 @@ TEST(TunnelRecognition, NamesTheClientFamilyFromWhatTheRecordCarries) {
         port.IsVpnDevice = vpnDevice;
         return port;
     };
-    const struct {
-        const char* name;
-        PORT_INFO port;
-        const char* family;  // "" for no tunnel
-    } kCases[] = {
+    const struct { const char* name; PORT_INFO port; const char* family; /* "": no tunnel */ } kCases[] = {
         {"WireGuardNT", adapter("WireGuard Tunnel #2"), "WireGuard"},
         {"OpenVPN's TAP-Windows6", adapter("TAP-Windows Adapter V9"), "OpenVPN"},
         {"OpenVPN 2.2's TAP-Win32", adapter("TAP-Win32 Adapter V9"), "OpenVPN"},
