@@ -1,6 +1,5 @@
-// Bad input through the real DLL: buffers of every size class between guard pages, null outputs,
-// every plug-in kind and the extremes, and logs that say no or come and go while lines are written.
-// (The installer's null and huge texts: reference_host.)
+// Bad input through the real DLL: buffers between guard pages, null outputs, every plug-in kind,
+// logs that say no or come and go. (The installer's null and huge texts: reference_host.)
 #include <gtest/gtest.h>
 #include <linkset/linkset.h>
 
@@ -83,10 +82,8 @@ TEST_F(BadInput, LogsThatSayNoOrComeAndGoWhileLinesAreWritten) {
     std::atomic<bool> stop{false};
     std::atomic<int> calls{0};
     std::vector<TestThread> writers;
-    for (int i = 0; i < 3; ++i)
-        writers.emplace_back([&] {
-            for (uint32_t status = 0; !stop; ++calls) manager->CheckVPNStatus(PLUGIN_ALL, &status);  // closed: a line
-        });
+    for (int i = 0; i < 3; ++i)  // closed detection: a line each call
+        writers.emplace_back([&] { for (uint32_t status = 0; !stop; ++calls) manager->CheckVPNStatus(PLUGIN_ALL, &status); });
     IDebugLog* const logs[] = {&willing, &unwilling, nullptr};
     for (int swap = 0; calls < 3000 || swap < 3000; ++swap, Sleep(0)) LsSetDebugOutput(logs[swap % 3]);
     stop = true;

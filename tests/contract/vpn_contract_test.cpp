@@ -16,17 +16,15 @@ LONG CALLBACK HearDebugger(EXCEPTION_POINTERS* exception) {
     return EXCEPTION_CONTINUE_SEARCH;
 }
 
-// NetScreen's event library in the system directory, the logoff event set: the first update
-// registers, and a raised event reaches the NetScreen and SafeNet kinds. Unloading the DLL (a copy:
-// Wine keeps what the executable imports) unregisters, then frees the library.
+// With NetScreen's event library in the system directory, a raised event reaches the NetScreen and
+// SafeNet kinds; unloading the DLL (a copy: Wine keeps what the exe imports) lets the library go.
 TEST(VpnContract, EveryKindAnswersThenUnloadingLetsTheEventLibraryGo) {
     const std::string copy = ThisExecutableFolder() + "\\LinkSetVpnUnload.dll";
     if (ChildArgument().empty()) {
         ASSERT_TRUE(CopyFileA((ThisExecutableFolder() + "\\LinkSet.dll").c_str(), copy.c_str(), FALSE));
         const ChildRun run = RunChild("VpnContract.EveryKind*", {.systemDouble = WinePath(CMONDLL_DOUBLE)});
-        DeleteFileA(copy.c_str());
         EXPECT_TRUE(ChildPassed(run)) << run.output;
-        return;
+        return (void)DeleteFileA(copy.c_str());
     }
     const UniqueHandle logoff(CreateEventA(nullptr, TRUE, TRUE, "crypt32LogoffEvent"));
     AddVectoredExceptionHandler(1, &HearDebugger);

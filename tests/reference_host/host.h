@@ -1,5 +1,4 @@
-// What the reference hosts use besides the SDK: runtime and Windows functions declared here (no
-// Windows SDK for the MSVC target on this machine), fault injection, checks and a debug log.
+// What the reference hosts use besides the SDK header (no Windows SDK for the MSVC target here).
 #pragma once
 
 #include <linkset/linkset.h>
@@ -9,7 +8,7 @@ __asm__(".section .rdata,\"dr\"\n.globl \"??_7type_info@@6B@\"\n\"??_7type_info@
 
 extern "C" {
 int printf(const char* format, ...);
-void exit(int code);
+[[noreturn]] void exit(int code);
 int strcmp(const char* a, const char* b);
 int _stricmp(const char* a, const char* b);
 void* memset(void* destination, int value, size_t size);
@@ -51,10 +50,10 @@ template <class T, void (*Release)(T*)> struct Owned {
 
 inline int g_failedChecks = 0;
 inline void Check(bool ok, const char* what) { printf("%s %s\n", ok ? "ok  " : "FAIL", what), g_failedChecks += !ok; }
+[[noreturn]] inline void Finish() { printf("%d checks failed\n", g_failedChecks), exit(g_failedChecks); }
 
 // The host's log, with MSVC's virtual-table layout; it keeps the first 32 lines.
-class HostLog final : public IDebugLog {
-public:
+struct HostLog final : IDebugLog {
     bool IsEnabled() override { return true; }
     void Write(const outputstr* line) override {
         if (count == 32) return;
@@ -67,7 +66,5 @@ public:
         return false;
     }
     int count = 0;  // set to 0 to keep the next lines instead
-
-private:
     char m_lines[32][160] = {};
 };

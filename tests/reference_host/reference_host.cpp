@@ -1,6 +1,5 @@
-// A host as a Windows developer writes one: MSVC ABI, the SDK header, LinkSet.lib, no STL. It
-// calls every export by decorated name and every manager slot by the MSVC layout (the thrown
-// exceptions: reference_oom). Each check prints a line; the exit code is how many failed.
+// A host as a Windows developer writes one (MSVC ABI, the SDK header, LinkSet.lib, no STL): every
+// export by decorated name, every slot by MSVC's layout. The exit code is how many checks failed.
 #include "host.h"
 
 namespace {
@@ -95,6 +94,5 @@ extern "C" void HostEntry() {
     Check(g_log.count == 0, "outputs and the plug-in install exports return without a line");
     CheckSlots();
     LsSetDebugOutput(nullptr);
-    printf("%d checks failed\n", g_failedChecks);
-    exit(g_failedChecks);
+    Finish();
 }

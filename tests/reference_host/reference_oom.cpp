@@ -1,22 +1,15 @@
-// Failures inside LinkSet.dll as an MSVC-built host meets them: out of memory as the host's own
-// std::bad_alloc, a thread that cannot start as CQndException*. Either way the host unloads the
-// library (loaded at run time for that) and lives on.
+// Failures inside LinkSet.dll as an MSVC host meets them: out of memory as its own std::bad_alloc, a
+// thread that cannot start as CQndException*. Either way it unloads the library and lives on.
 #include "host.h"
 
-// What the host's standard library declares; only the names and the table matter here.
+// What the host's standard library declares; only the names (classes, not structs) and the table matter.
 namespace std {
-class exception {
-public:
-    virtual ~exception();
-    virtual const char* what() const;
-};
+class exception { public: virtual ~exception(); virtual const char* what() const; };
 class bad_alloc : public exception {};
 }  // namespace std
 
 namespace {
 
-using Create = ILinkSetManager* (*)();
-using Delete = void (*)(ILinkSetManager*);
 struct Fault { const char* dll; const char* function; void* fake; };  // an import of LinkSet.dll, and what answers instead
 void* g_real[4];  // what the faults stand in for, in their order
 template <int I, class R, class... A> R Real(A... a) { return reinterpret_cast<R (*)(A...)>(g_real[I])(a...); }
@@ -31,8 +24,8 @@ bool WithLibrary(const Fault (&faults)[N], Body body) {
         const auto log = reinterpret_cast<void (*)(IDebugLog*)>(GetProcAddress(library.p, "?LsSetDebugOutput@@YAXPEAVIDebugLog@@@Z"));
         log(&g_log);
         for (int i = 0; i < N; ++i) g_real[i] = SwapImport(library.p, faults[i].dll, faults[i].function, faults[i].fake);
-        body(reinterpret_cast<Create>(GetProcAddress(library.p, "?LsCreateLinkSetManager@@YAPEAVILinkSetManager@@XZ")),
-             reinterpret_cast<Delete>(GetProcAddress(library.p, "?LsDeleteLinkSetManager@@YAXPEAVILinkSetManager@@@Z")));
+        body(reinterpret_cast<ILinkSetManager* (*)()>(GetProcAddress(library.p, "?LsCreateLinkSetManager@@YAPEAVILinkSetManager@@XZ")),
+             reinterpret_cast<void (*)(ILinkSetManager*)>(GetProcAddress(library.p, "?LsDeleteLinkSetManager@@YAXPEAVILinkSetManager@@@Z")));
         for (int i = 0; i < N; ++i) SwapImport(library.p, faults[i].dll, faults[i].function, g_real[i]);
         log(nullptr);
     }
@@ -54,7 +47,7 @@ int Attempt(const char* function, void* failing, int failFrom) {
     int outcome = -1;
     g_allocations = 0;
     g_failFrom = failFrom;
-    const bool unloaded = WithLibrary(faults, [&](Create create, Delete destroy) {
+    const bool unloaded = WithLibrary(faults, [&](auto create, auto destroy) {
         try {
             ILinkSetManager* manager = create();
             g_failFrom = 1 << 30;
@@ -90,7 +83,7 @@ template <class Caught, int N>
 bool StartFails(const Fault (&faults)[N], const char* line) {
     bool raised = false;
     g_log.count = 0;
-    const bool unloaded = WithLibrary(faults, [&](Create create, Delete destroy) {
+    const bool unloaded = WithLibrary(faults, [&](auto create, auto destroy) {
         try {
             destroy(create());
         } catch (Caught caught) {
@@ -137,6 +130,5 @@ extern "C" void HostEntry() {
     g_waitFails = true;
     Check(StartFails<CQndException*>(waits, "GenericThread:StartThread(ERROR) waiting for thread returned unknown error.\n"),
           "WaitForMultipleObjectsEx failing (the start cannot wait while its thread runs): likewise");
-    printf("%d checks failed\n", g_failedChecks);
-    exit(g_failedChecks);
+    Finish();
 }

@@ -1,5 +1,4 @@
-# linkset.exe as people and scripts run it, on this machine's real adapters under Wine, and on a
-# made-up machine through the IP Helper double.
+# linkset.exe as people and scripts run it, on this machine's adapters and on a made-up one.
 # usage: check_linkset.py <wine-run.sh> <prefix> <linkset.exe> <IP Helper double>
 import json, os, shutil, signal, subprocess, sys, tempfile
 
@@ -12,8 +11,7 @@ def run(*args, linkset=LINKSET, env=None):
     return done.returncode, done.stdout.decode(), done.stderr.decode()
 
 
-def expect(condition, what):
-    (passed if condition else failures).append(what)
+def expect(condition, what): (passed if condition else failures).append(what)
 
 
 COUNT = "expects a whole number from 1 to 2147483647, not "
@@ -49,8 +47,6 @@ for port in ports:  # no 0.0.0.0 anywhere; an address exactly when there are add
     listed = [a["address"] for a in port["addresses"]] + port["dns"] + port["wins"] + [port["address"]]
     expect(list(port) == KEYS and "0.0.0.0" not in listed and (port["address"] is None) == (port["addresses"] == []),
            f"port {port}")
-for text in (document("ports"), document("ports", "--brief")):
-    expect("0.0.0.0" not in text and "/255." not in text, f"ports text: {text}")
 expect(set(json.loads(document("addresses", "--json"))) == {"gateways", "dns", "wins"}, "addresses --json")
 
 KINDS = ["Cisco 3000 VPN Client", "NETSCREEN VPN Client", "CHECKPOINT VPN Client", "SafeNet VPN Client", "RAS VPN",
@@ -99,7 +95,7 @@ with tempfile.TemporaryDirectory() as folder:
     expect(marks == [(None, "192.0.2.10", 1), ({"family": "WireGuard", "known": True}, "10.64.0.2", 1),
                      ({"family": "OpenVPN", "known": True}, "10.8.0.6", 1), (None, None, 0)], f"marks {marks}")
     brief, text = document("ports", "--brief", **where), document("ports", **where)
-    expect("tunnel: WireGuard" in brief and "tunnel: OpenVPN" in brief, f"ports --brief: {brief}")
+    expect("tunnel: WireGuard" in brief and "tunnel: OpenVPN" in brief and "0.0.0.0" not in brief + text, f"ports --brief: {brief}")
     expect(all(line in text.splitlines() for line in ('ethernet "Intel(R) Ethernet Connection I219-LM"',
            "  addresses    192.0.2.10/24", "  addresses    10.8.0.6/255.0.255.0", "  addresses    -")), f"ports: {text}")
     expect([len(json.loads(document("ports", "--json", "--name", name, **where))["ports"]) for name in
