@@ -1,36 +1,26 @@
-// Bad input through the real DLL: buffers of every size class between guard pages (a write
-// beyond the caller's buffer faults), null outputs, every plug-in kind and the extremes, the
-// installer's texts, and logs that say no or come and go while lines are written.
+// Bad input through the real DLL: buffers between guard pages, null outputs, every plug-in kind,
+// logs that say no or come and go. (The installer's null and huge texts: reference_host.)
 #include <gtest/gtest.h>
 #include <linkset/linkset.h>
-#include <windows.h>
 
-#include <atomic>
 #include <climits>
-#include <memory>
-#include <string>
-#include <vector>
 
-#include "recording_log.h"
-#include "test_threads.h"
+#include "recording_log.h"  // and <windows.h>, <atomic>, <string>, <vector>, test threads
 
 namespace {
 
-// `bytes` of writable memory that end where an inaccessible page begins, with another before.
-class GuardedBuffer {
-public:
-    explicit GuardedBuffer(size_t bytes) {
-        const size_t page = 4096, usable = (bytes + page - 1) / page * page;
-        m_base = static_cast<char*>(VirtualAlloc(nullptr, usable + 2 * page, MEM_RESERVE, PAGE_NOACCESS));
-        if (usable != 0) VirtualAlloc(m_base + page, usable, MEM_COMMIT, PAGE_READWRITE);
-        m_start = m_base + page + usable - bytes;
+// `bytes` of writable memory between inaccessible pages: a write beyond them faults.
+struct GuardedBuffer {
+    explicit GuardedBuffer(size_t bytes) : usable((bytes + 4095) / 4096 * 4096) {
+        base = static_cast<char*>(VirtualAlloc(nullptr, usable + 2 * 4096, MEM_RESERVE, PAGE_NOACCESS));
+        if (usable != 0) VirtualAlloc(base + 4096, usable, MEM_COMMIT, PAGE_READWRITE);
+        start = base + 4096 + usable - bytes;
     }
     GuardedBuffer(const GuardedBuffer&) = delete;
-    ~GuardedBuffer() { VirtualFree(m_base, 0, MEM_RELEASE); }
-    template <class T> T* As() const { return reinterpret_cast<T*>(m_start); }
-
-private:
-    char *m_base, *m_start;
+    ~GuardedBuffer() { VirtualFree(base, 0, MEM_RELEASE); }
+    template <class T> T* As() const { return reinterpret_cast<T*>(start); }
+    const size_t usable;
+    char *base, *start;
 };
 
 struct BadInput : ::testing::Test {
@@ -55,7 +45,6 @@ TEST_F(BadInput, BuffersOfEverySizeGetTheirAnswerAndNothingBeyond) {
             EXPECT_EQ((manager.get()->*query)(buffer.As<uint32_t>(), bytes, nullptr), result);  // no count wanted
         }
     }
-    EXPECT_EQ(manager->GetPorts(nullptr, 0, nullptr, nullptr, INT_MIN), LS_ERROR_FAILED);
 }
 
 TEST_F(BadInput, EveryPlugInKindAndTheExtremesGetTheirAnswer) {
@@ -83,27 +72,18 @@ TEST_F(BadInput, EveryPlugInKindAndTheExtremesGetTheirAnswer) {
     }
     const HMODULE dll = GetModuleHandleA("LinkSet.dll");  // both delete exports are one function
     EXPECT_EQ(GetProcAddress(dll, MAKEINTRESOURCEA(4)), GetProcAddress(dll, MAKEINTRESOURCEA(5)));
-    const std::string huge(1 << 20, 'x');
-    for (const char* text : {static_cast<const char*>(nullptr), "", huge.c_str()}) {
-        const std::unique_ptr<ILinkSetManagerInstaller, void (*)(ILinkSetManagerInstaller*)> installer(
-            LsCreateLinkSetManagerInstaller(text, text), &LsDeleteLinkSetManagerInstaller);
-        ASSERT_TRUE(installer);
-        EXPECT_EQ(installer->PerformInstall(), 1);
-    }
 }
 
-// Host threads write lines while the log is swapped, removed, and replaced by one that says no:
-// every line reaches an installed, willing log whole, or none at all.
+// Host threads write lines while the log is swapped, removed and replaced by one that says no:
+// every line reaches a willing log whole, or not at all.
 TEST_F(BadInput, LogsThatSayNoOrComeAndGoWhileLinesAreWritten) {
     static RecordingDebugLog willing, unwilling;
     unwilling.enabled = false;
     std::atomic<bool> stop{false};
     std::atomic<int> calls{0};
     std::vector<TestThread> writers;
-    for (int i = 0; i < 3; ++i)
-        writers.emplace_back([&] {
-            for (uint32_t status = 0; !stop; ++calls) manager->CheckVPNStatus(PLUGIN_ALL, &status);  // closed: a line
-        });
+    for (int i = 0; i < 3; ++i)  // closed detection: a line each call
+        writers.emplace_back([&] { for (uint32_t status = 0; !stop; ++calls) manager->CheckVPNStatus(PLUGIN_ALL, &status); });
     IDebugLog* const logs[] = {&willing, &unwilling, nullptr};
     for (int swap = 0; calls < 3000 || swap < 3000; ++swap, Sleep(0)) LsSetDebugOutput(logs[swap % 3]);
     stop = true;

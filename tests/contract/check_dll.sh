@@ -1,12 +1,10 @@
 #!/bin/sh
-# LinkSet.dll as objdump shows it: the export table's decorated names at their ordinals and
-# nothing else; imports from system DLLs only, none that writes (the library only reads the
-# system), none that came with Vista (64-bit Windows began with XP x64, where it must load); and
-# no posix thread library brought into a host's process.
+# LinkSet.dll's exports are the table's names at their ordinals, nothing else; its imports are
+# system DLLs only, none that writes (it only reads) or came after XP x64; no posix threads.
 # usage: check_dll.sh <objdump> <LinkSet.dll> <LinkSet.def>
 set -eu
-dump=$($1 -p "$2") status=0
-fail() { printf '%s\n' "$@"; status=1; }
+dump=$($1 -p "$2")
+fail() { printf '%s\n' "$@"; exit 1; }
 imported() { printf '%s\n' "$dump" | grep -E "^\s+[0-9a-f]+\s+[0-9]+\s+($1)\$" || true; }
 
 base=$(printf '%s\n' "$dump" | sed -n 's/.*Ordinal Base \([0-9]*\).*/\1/p')
@@ -25,5 +23,4 @@ for import in $(printf '%s\n' "$dump" | sed -n 's/^\s*DLL Name: //p'); do
         *) fail "imports a non-system DLL: $import" ;;
     esac
 done
-[ $status -ne 0 ] || echo "exports match the table; imports are system DLLs only, none writes or came with Vista; no posix threads"
-exit $status
+echo "exports match the table; imports are system DLLs only, none writes or came with Vista; no posix threads"

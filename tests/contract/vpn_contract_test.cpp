@@ -1,21 +1,14 @@
-// VPN detection through the real LinkSet.dll and its 500 ms cycle. (Host threads on the VPN slots
-// while the traces change: the soak in tests/hardening.)
+// VPN detection through the real LinkSet.dll and its 500 ms cycle.
 #include <gtest/gtest.h>
 #include <linkset/linkset.h>
 
-#include <memory>
-#include <string>
-#include <vector>
-
-#include "child_process.h"
+#include "child_process.h"  // and <windows.h>, <string>, <vector>, handles, test threads
 #include "client_library_double.h"
 #include "resource_counts.h"
-#include "system/handles.h"
 
 namespace {
 
-// What the debugger is told: OutputDebugStringA raises DBG_PRINTEXCEPTION_C with the text, which
-// a vectored handler sees before the system's own handler takes it.
+// What the debugger is told: OutputDebugStringA raises DBG_PRINTEXCEPTION_C, seen here first.
 std::string g_debuggerText;
 LONG CALLBACK HearDebugger(EXCEPTION_POINTERS* exception) {
     const EXCEPTION_RECORD& record = *exception->ExceptionRecord;
@@ -23,17 +16,15 @@ LONG CALLBACK HearDebugger(EXCEPTION_POINTERS* exception) {
     return EXCEPTION_CONTINUE_SEARCH;
 }
 
-// NetScreen's event library in the system directory and the logoff event set: the first update
-// registers, and an event the library raises reaches the NetScreen and SafeNet kinds. Unloading
-// the DLL (a copy: Wine keeps what the executable imports) unregisters, then frees the library.
+// With NetScreen's event library in the system directory, a raised event reaches the NetScreen and
+// SafeNet kinds; unloading the DLL (a copy: Wine keeps what the exe imports) lets the library go.
 TEST(VpnContract, EveryKindAnswersThenUnloadingLetsTheEventLibraryGo) {
     const std::string copy = ThisExecutableFolder() + "\\LinkSetVpnUnload.dll";
     if (ChildArgument().empty()) {
         ASSERT_TRUE(CopyFileA((ThisExecutableFolder() + "\\LinkSet.dll").c_str(), copy.c_str(), FALSE));
         const ChildRun run = RunChild("VpnContract.EveryKind*", {.systemDouble = WinePath(CMONDLL_DOUBLE)});
-        DeleteFileA(copy.c_str());
         EXPECT_TRUE(ChildPassed(run)) << run.output;
-        return;
+        return (void)DeleteFileA(copy.c_str());
     }
     const UniqueHandle logoff(CreateEventA(nullptr, TRUE, TRUE, "crypt32LogoffEvent"));
     AddVectoredExceptionHandler(1, &HearDebugger);

@@ -1,6 +1,5 @@
-# Clang in MSVC mode for Visual Studio: its ABI, decorated names and C++ exceptions. Without
-# Microsoft's headers and libraries here: libc++'s headers, MinGW-w64's for the C runtime, import
-# libraries for Wine's msvcrt.dll and kernel32.dll by llvm-dlltool, and msvc_runtime.cpp.
+# Clang in MSVC mode: Visual Studio's ABI without Microsoft's headers and libraries (libc++'s and
+# MinGW-w64's headers, import libraries for Wine's msvcrt.dll and kernel32.dll, msvc_runtime.cpp).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR AMD64)
 set(CMAKE_CXX_COMPILER clang++)

@@ -1,5 +1,4 @@
-// What the static part of Microsoft's runtime gives a program, missing here: the console start-up
-// that runs the static initialisers and main, and what libc++ keeps in its compiled library.
+// Microsoft's static runtime, missing here: the console start-up, and libc++'s compiled part.
 #include <cstdio>
 #include <cstdlib>
 #include <new>

@@ -1,12 +1,14 @@
-// What the reference hosts use besides the SDK: runtime and Windows functions declared here (no
-// Windows SDK for the MSVC target on this machine), fault injection, checks and a debug log.
+// What the reference hosts use besides the SDK header (no Windows SDK for the MSVC target here).
 #pragma once
 
 #include <linkset/linkset.h>
 
+// Microsoft's static runtime gives the table RTTI type descriptors point to; catching never calls it.
+__asm__(".section .rdata,\"dr\"\n.globl \"??_7type_info@@6B@\"\n\"??_7type_info@@6B@\":\n.quad 0\n.text\n");
+
 extern "C" {
 int printf(const char* format, ...);
-void exit(int code);
+[[noreturn]] void exit(int code);
 int strcmp(const char* a, const char* b);
 int _stricmp(const char* a, const char* b);
 void* memset(void* destination, int value, size_t size);
@@ -19,8 +21,7 @@ __declspec(dllimport) void* __stdcall GetProcAddress(void* module, const char* n
 __declspec(dllimport) int __stdcall FreeLibrary(void* module);
 }
 
-// Puts `value` into one import slot of `module` and answers what was there (null: no such
-// import): the host's own fault injection.
+// The host's own fault injection: puts `value` into one import slot of `module`, answers what was there.
 inline void* SwapImport(void* module, const char* dll, const char* function, void* value) {
     char* base = static_cast<char*>(module);
     const unsigned importRva = *reinterpret_cast<unsigned*>(base + *reinterpret_cast<int*>(base + 0x3C) + 24 + 120);
@@ -48,15 +49,11 @@ template <class T, void (*Release)(T*)> struct Owned {
 };
 
 inline int g_failedChecks = 0;
-inline void Check(bool ok, const char* what) {
-    printf("%s %s\n", ok ? "ok  " : "FAIL", what);
-    g_failedChecks += ok ? 0 : 1;
-}
+inline void Check(bool ok, const char* what) { printf("%s %s\n", ok ? "ok  " : "FAIL", what), g_failedChecks += !ok; }
+[[noreturn]] inline void Finish() { printf("%d checks failed\n", g_failedChecks), exit(g_failedChecks); }
 
-// The host's log, with MSVC's virtual-table layout: three slots of the host's, then the two the
-// library calls. It keeps the first lines it receives.
-class HostLog final : public IDebugLog {
-public:
+// The host's log, with MSVC's virtual-table layout; it keeps the first 32 lines.
+struct HostLog final : IDebugLog {
     bool IsEnabled() override { return true; }
     void Write(const outputstr* line) override {
         if (count == 32) return;
@@ -65,11 +62,9 @@ public:
         m_lines[count++][i] = '\0';
     }
     bool Saw(const char* text) const {
-        for (int i = 0; i < count && i < 32; ++i) if (strcmp(m_lines[i], text) == 0) return true;
+        for (int i = 0; i < count; ++i) if (strcmp(m_lines[i], text) == 0) return true;
         return false;
     }
     int count = 0;  // set to 0 to keep the next lines instead
-
-private:
     char m_lines[32][160] = {};
 };

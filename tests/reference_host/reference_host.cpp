@@ -1,6 +1,5 @@
-// A host as a Windows developer writes one: MSVC ABI, the SDK header, LinkSet.lib, no STL. It
-// calls every export by decorated name and every manager slot by the MSVC layout (the thrown
-// exceptions: reference_oom). Each check prints a line; the exit code is how many failed.
+// A host as a Windows developer writes one (MSVC ABI, the SDK header, LinkSet.lib, no STL): every
+// export by decorated name, every slot by MSVC's layout. The exit code is how many checks failed.
 #include "host.h"
 
 namespace {
@@ -8,23 +7,18 @@ namespace {
 HostLog g_log;
 PORT_INFO g_ports[65];  // static: too large for the stack; a spare record to see overruns
 unsigned g_addresses[32 * 200];
+char g_hugeText[1 << 20];
 
 void HostEvent(__QEL_EVENT_LOG, void*) {}
 
-void CheckExports() {
-    Check(LsGetVersion() == 0x01000410ul, "LsGetVersion answers 0x01000410");
-    Check(LsIsGoodVersion(0x01000410) == 1 && LsIsGoodVersion(0) == 1, "LsIsGoodVersion accepts this and older hosts");
-    Check(LsIsGoodVersion(0x01000411) == 0 && LsIsGoodVersion(0xFFFFFFFF) == 0, "LsIsGoodVersion refuses newer hosts");
-    {
-        const Owned<ILinkSetManagerInstaller, LsDeleteLinkSetManagerInstaller> installer{LsCreateLinkSetManagerInstaller(nullptr, nullptr)};
-        Check(installer.p != nullptr && installer->PerformInstall() == 1, "the installer's PerformInstall (slot 1) answers 1");
-    }
-    LsDeleteLinkSetManagerInstaller(nullptr);
-    LsSetEventOutput(&HostEvent);
-    LsSetEventOutput(nullptr);
-    const EPLUGINTYPE kinds[] = {PLUGIN_ALL, EPLUGINTYPE(0), PLUGIN_JUNIPERSSL, EPLUGINTYPE(10)};  // no hook; no kinds
-    for (EPLUGINTYPE kind : kinds) QsNetInstallVPNDetectorPlugIn(kind), QsNetUninstallVPNDetectorPlugIn(kind);
-    Check(g_log.count == 0, "outputs and the plug-in install exports return without a line");
+// Slot 1 of a host's own table for its manager: one port, its gateway 192.168.2.1.
+int ReplacedGetPorts(ILinkSetManager*, PORT_INFO* buffer, unsigned bytes, unsigned* copied, unsigned* total, int) {
+    *total = 1;
+    if ((*copied = bytes >= sizeof *buffer ? 1 : 0) == 0) return LS_OK;
+    memset(buffer, 0, sizeof *buffer);
+    buffer->IpAddress = buffer->Gateway = 0x0102A8C0;
+    buffer->HasIpAddress = buffer->HasGateway = 1;
+    return LS_OK;
 }
 
 void CheckSlots() {
@@ -55,6 +49,14 @@ void CheckSlots() {
                 (manager.p->*query)(g_addresses, count * 4, &count) == LS_OK;
     }
     Check(exact, "address queries (slots 2 to 4): a null array gives the count, an exact one succeeds");
+    void** const table = *reinterpret_cast<void***>(manager.p);
+    void* replaced[10];
+    for (int i = 0; i < 10; ++i) replaced[i] = i == 1 ? reinterpret_cast<void*>(&ReplacedGetPorts) : table[i];
+    *reinterpret_cast<void***>(manager.p) = replaced;
+    unsigned gateway = 0, gateways = 0;
+    Check(manager->GetGateways(&gateway, sizeof gateway, &gateways) == LS_OK && gateways == 1 && gateway == 0x0102A8C0,
+          "the address queries read the ports through slot 1, of a host's own table too");
+    *reinterpret_cast<void***>(manager.p) = table;
 
     unsigned status = 0, count = 0, needed = 0;
     g_log.count = 0;
@@ -73,9 +75,24 @@ void CheckSlots() {
 
 extern "C" void HostEntry() {
     LsSetDebugOutput(&g_log);
-    CheckExports();
+    Check(LsGetVersion() == 0x01000410ul, "LsGetVersion answers 0x01000410");
+    Check(LsIsGoodVersion(0x01000410) == 1 && LsIsGoodVersion(0) == 1, "LsIsGoodVersion accepts this and older hosts");
+    Check(LsIsGoodVersion(0x01000411) == 0 && LsIsGoodVersion(0xFFFFFFFF) == 0, "LsIsGoodVersion refuses newer hosts");
+    memset(g_hugeText, 'x', sizeof g_hugeText - 1);
+    bool installs = true;
+    const char* const texts[] = {nullptr, "", g_hugeText};
+    for (const char* text : texts) {
+        const Owned<ILinkSetManagerInstaller, LsDeleteLinkSetManagerInstaller> installer{LsCreateLinkSetManagerInstaller(text, text)};
+        installs = installs && installer.p != nullptr && installer->PerformInstall() == 1;
+    }
+    Check(installs, "the installer, with null, empty and 1 MB texts: PerformInstall (slot 1) answers 1");
+    LsDeleteLinkSetManagerInstaller(nullptr);
+    LsSetEventOutput(&HostEvent);
+    LsSetEventOutput(nullptr);
+    const EPLUGINTYPE kinds[] = {PLUGIN_ALL, EPLUGINTYPE(0), PLUGIN_JUNIPERSSL, EPLUGINTYPE(10)};  // no hook; no kinds
+    for (EPLUGINTYPE kind : kinds) QsNetInstallVPNDetectorPlugIn(kind), QsNetUninstallVPNDetectorPlugIn(kind);
+    Check(g_log.count == 0, "outputs and the plug-in install exports return without a line");
     CheckSlots();
     LsSetDebugOutput(nullptr);
-    printf("%d checks failed\n", g_failedChecks);
-    exit(g_failedChecks);
+    Finish();
 }

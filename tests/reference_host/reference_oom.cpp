@@ -1,30 +1,22 @@
-// Failures inside LinkSet.dll as an MSVC-built host meets them: out of memory arrives as the
-// host's own std::bad_alloc, however the host catches it; a maintenance thread that cannot start
-// arrives as the library's CQndException*. Either way the host unloads the library and lives on.
-// The library is loaded at run time so that it can be unloaded.
+// Failures inside LinkSet.dll as an MSVC host meets them: out of memory as its own std::bad_alloc, a
+// thread that cannot start as CQndException*. Either way it unloads the library and lives on.
 #include "host.h"
 
-// What the host's standard library declares; only the names and the table matter here.
+// What the host's standard library declares; only the names (classes, not structs) and the table matter.
 namespace std {
-class exception {
-public:
-    virtual ~exception();
-    virtual const char* what() const;
-};
+class exception { public: virtual ~exception(); virtual const char* what() const; };
 class bad_alloc : public exception {};
 }  // namespace std
 
 namespace {
 
-using Create = ILinkSetManager* (*)();
-using Delete = void (*)(ILinkSetManager*);
 struct Fault { const char* dll; const char* function; void* fake; };  // an import of LinkSet.dll, and what answers instead
 void* g_real[4];  // what the faults stand in for, in their order
+template <int I, class R, class... A> R Real(A... a) { return reinterpret_cast<R (*)(A...)>(g_real[I])(a...); }
 HostLog g_log;
 void Unload(void* library) { FreeLibrary(library); }
 
-// Loads LinkSet.dll with its log and `faults` in place, runs `body` with the factory and the
-// delete function, and unloads the library again: false when it stays loaded.
+// Runs `body` on LinkSet.dll loaded with the host's log and `faults`: false when it stays loaded.
 template <int N, class Body>
 bool WithLibrary(const Fault (&faults)[N], Body body) {
     {
@@ -32,8 +24,8 @@ bool WithLibrary(const Fault (&faults)[N], Body body) {
         const auto log = reinterpret_cast<void (*)(IDebugLog*)>(GetProcAddress(library.p, "?LsSetDebugOutput@@YAXPEAVIDebugLog@@@Z"));
         log(&g_log);
         for (int i = 0; i < N; ++i) g_real[i] = SwapImport(library.p, faults[i].dll, faults[i].function, faults[i].fake);
-        body(reinterpret_cast<Create>(GetProcAddress(library.p, "?LsCreateLinkSetManager@@YAPEAVILinkSetManager@@XZ")),
-             reinterpret_cast<Delete>(GetProcAddress(library.p, "?LsDeleteLinkSetManager@@YAXPEAVILinkSetManager@@@Z")));
+        body(reinterpret_cast<ILinkSetManager* (*)()>(GetProcAddress(library.p, "?LsCreateLinkSetManager@@YAPEAVILinkSetManager@@XZ")),
+             reinterpret_cast<void (*)(ILinkSetManager*)>(GetProcAddress(library.p, "?LsDeleteLinkSetManager@@YAXPEAVILinkSetManager@@@Z")));
         for (int i = 0; i < N; ++i) SwapImport(library.p, faults[i].dll, faults[i].function, g_real[i]);
         log(nullptr);
     }
@@ -42,23 +34,20 @@ bool WithLibrary(const Fault (&faults)[N], Body body) {
 
 int g_allocations = 0, g_failFrom = 0;
 bool Fails() { return ++g_allocations >= g_failFrom; }
-void* FailingMalloc(size_t size) { return Fails() ? nullptr : reinterpret_cast<void* (*)(size_t)>(g_real[0])(size); }
-void* FailingRealloc(void* block, size_t size) { return Fails() ? nullptr : reinterpret_cast<void* (*)(void*, size_t)>(g_real[0])(block, size); }
-void* FailingCalloc(size_t count, size_t size) { return Fails() ? nullptr : reinterpret_cast<void* (*)(size_t, size_t)>(g_real[0])(count, size); }
+template <class... A> void* Failing(A... a) { return Fails() ? nullptr : Real<0, void*>(a...); }  // malloc, realloc, calloc
 struct Anything { const char* what() const { return ""; } };  // stands for `catch (...)`: never thrown
 template <class Caught> constexpr bool kCatchesAll = false;
 template <> constexpr bool kCatchesAll<Anything> = true;
 
 // A manager created with `function` failing from call `failFrom` on: 1 for a manager, 0 for null,
-// 2 for the failure caught as `Caught&` with the text "bad allocation" (by `catch (...)` for
-// Anything), -1 for anything else or a library left loaded.
+// 2 for "bad allocation" caught as `Caught&`, -1 for anything else or a library left loaded.
 template <class Caught = std::bad_alloc>
 int Attempt(const char* function, void* failing, int failFrom) {
     const Fault faults[] = {{"msvcrt.dll", function, failing}};
     int outcome = -1;
     g_allocations = 0;
     g_failFrom = failFrom;
-    const bool unloaded = WithLibrary(faults, [&](Create create, Delete destroy) {
+    const bool unloaded = WithLibrary(faults, [&](auto create, auto destroy) {
         try {
             ILinkSetManager* manager = create();
             g_failFrom = 1 << 30;
@@ -73,33 +62,28 @@ int Attempt(const char* function, void* failing, int failFrom) {
     return unloaded ? outcome : -1;
 }
 
-// The start's waits shortened, and the thread kept between ticks when the start ends it.
+// The start's 30 s wait shortened; the thread kept between ticks while the start gives up on it.
 constexpr unsigned long kLibraryWaitMs = 30000, kShortWaitMs = 100, kTickWaitMs = 500, kSlowTickMs = 3000;
 bool g_waitFails = false;
 unsigned long Shortened(unsigned long ms) { return ms == kLibraryWaitMs ? kShortWaitMs : ms; }
 void* __stdcall FailingCreateEvent(void*, int, int, const char*) { return SetLastError(5), nullptr; }
-int __stdcall FakeSetEvent(void* event) { return g_waitFails ? reinterpret_cast<int(__stdcall*)(void*)>(g_real[0])(event) : (SetLastError(6), 0); }
+int __stdcall FakeSetEvent(void* event) { return g_waitFails ? Real<0, int>(event) : (SetLastError(6), 0); }
 unsigned long __stdcall FakeWaitMultiple(unsigned long count, void* const* handles, int all, unsigned long ms, int alertable) {
-    const auto real = reinterpret_cast<unsigned long(__stdcall*)(unsigned long, void* const*, int, unsigned long, int)>(g_real[1]);
-    if (!g_waitFails) return real(count, handles, all, Shortened(ms), alertable);
-    real(count, handles, all, ms, alertable);  // until the thread has reported
-    return SetLastError(6), 0xFFFFFFFFul;
+    const unsigned long waited = Real<1, unsigned long>(count, handles, all, g_waitFails ? ms : Shortened(ms), alertable);
+    return g_waitFails ? (SetLastError(6), 0xFFFFFFFFul) : waited;  // failing once the thread has reported
 }
-unsigned long __stdcall FakeWaitSingle(void* handle, unsigned long ms) {
-    return reinterpret_cast<unsigned long(__stdcall*)(void*, unsigned long)>(g_real[2])(handle, Shortened(ms));
-}
+unsigned long __stdcall FakeWaitSingle(void* handle, unsigned long ms) { return Real<2, unsigned long>(handle, Shortened(ms)); }
 unsigned long __stdcall SlowTick(void* handle, unsigned long ms, int alertable) {
-    return reinterpret_cast<unsigned long(__stdcall*)(void*, unsigned long, int)>(g_real[3])(handle, ms == kTickWaitMs ? kSlowTickMs : ms, alertable);
+    return Real<3, unsigned long>(handle, ms == kTickWaitMs ? kSlowTickMs : ms, alertable);
 }
 
-// A manager that cannot start with `faults` inside the library: `catch (Caught)` takes the
-// exception with all it carries, the host's log has `line` alone, and the library unloads; then
-// the host waits long enough for a thread left behind to run unloaded code and end it.
+// A manager that cannot start with `faults`: `catch (Caught)` takes all the exception carries, the
+// log has `line` alone, the library unloads, and no thread left behind runs unloaded code.
 template <class Caught, int N>
 bool StartFails(const Fault (&faults)[N], const char* line) {
     bool raised = false;
     g_log.count = 0;
-    const bool unloaded = WithLibrary(faults, [&](Create create, Delete destroy) {
+    const bool unloaded = WithLibrary(faults, [&](auto create, auto destroy) {
         try {
             destroy(create());
         } catch (Caught caught) {
@@ -117,41 +101,34 @@ bool StartFails(const Fault (&faults)[N], const char* line) {
 }  // namespace
 
 extern "C" void HostEntry() {
-    void* const realloc = reinterpret_cast<void*>(&FailingRealloc);
+    void* const realloc = reinterpret_cast<void*>(&Failing<void*, size_t>);
     Check(Attempt("realloc", realloc, 1) == 2, "realloc failing: catch (std::bad_alloc&), then the DLL unloads");
     Check(Attempt<std::exception>("realloc", realloc, 1) == 2, "catch (std::exception&) takes it too");
     Check(Attempt<Anything>("realloc", realloc, 1) == 2, "and catch (...)");
-    // malloc and calloc failing from each of their first calls on: a null where the allocator's
-    // null is the answer (the manager object itself), a manager without what could not be made,
-    // or the failure caught by type; never anything else, and never the end of the host.
-    const struct { const char* function; void* failing; const char* what; } sweeps[] = {
-        {"malloc", reinterpret_cast<void*>(&FailingMalloc), "malloc failing from each of its first eight calls on"},
-        {"calloc", reinterpret_cast<void*>(&FailingCalloc), "calloc failing from each of its first eight calls on"}};
-    bool caughtByType = false;
-    for (const auto& sweep : sweeps) {
-        bool sound = true;
+    // A null manager (the object itself), one without what could not be made, or the failure caught.
+    const struct { const char* function; void* failing; } sweeps[] = {
+        {"malloc", reinterpret_cast<void*>(&Failing<size_t>)}, {"calloc", reinterpret_cast<void*>(&Failing<size_t, size_t>)}};
+    bool sound = true, caughtByType = false;
+    for (const auto& sweep : sweeps)
         for (int failFrom = 1; failFrom <= 8; ++failFrom) {
             const int outcome = Attempt(sweep.function, sweep.failing, failFrom);
             sound = sound && outcome >= 0;
             caughtByType = caughtByType || outcome == 2;
         }
-        Check(sound, sweep.what);
-    }
+    Check(sound, "malloc and calloc failing from each of their first eight calls on");
     Check(caughtByType, "among them, catch (std::bad_alloc&) takes a failing malloc");
 
     const Fault noEvents[] = {{"KERNEL32.dll", "CreateEventA", reinterpret_cast<void*>(&FailingCreateEvent)}};
-    Check(StartFails<CQndException*>(noEvents, "GenericThread:StartThread(ERROR) failed to create running event.\n"),
-          "CreateEventA failing: catch (CQndException*) takes the start failure with its reason, code, type name and source");
-    Check(StartFails<void*>(noEvents, "GenericThread:StartThread(ERROR) failed to create running event.\n"), "and catch (void*)");
+    Check(StartFails<void*>(noEvents, "GenericThread:StartThread(ERROR) failed to create running event.\n"),
+          "CreateEventA failing: catch (void*) takes the start failure with its reason, code, type name and source");
     const Fault waits[] = {{"KERNEL32.dll", "SetEvent", reinterpret_cast<void*>(&FakeSetEvent)},
                            {"KERNEL32.dll", "WaitForMultipleObjectsEx", reinterpret_cast<void*>(&FakeWaitMultiple)},
                            {"KERNEL32.dll", "WaitForSingleObject", reinterpret_cast<void*>(&FakeWaitSingle)},
                            {"KERNEL32.dll", "WaitForSingleObjectEx", reinterpret_cast<void*>(&SlowTick)}};
     Check(StartFails<CQndException*>(waits, "GenericThread:StartThread(ERROR) waiting for thread time out.\n"),
-          "SetEvent failing (the thread cannot report, but goes on ticking): the host unloads the DLL and lives on");
+          "SetEvent failing (the thread cannot report, but goes on ticking): catch (CQndException*), then the DLL unloads");
     g_waitFails = true;
     Check(StartFails<CQndException*>(waits, "GenericThread:StartThread(ERROR) waiting for thread returned unknown error.\n"),
           "WaitForMultipleObjectsEx failing (the start cannot wait while its thread runs): likewise");
-    printf("%d checks failed\n", g_failedChecks);
-    exit(g_failedChecks);
+    Finish();
 }

@@ -1,6 +1,5 @@
-// What linkset prints for made-up records (a phone-book entry, what `watch` says changed),
-// which records the C++ layer takes for tunnels, and the layer in a MinGW host through the real
-// LinkSet.dll, where what the library raises the MSVC way arrives as ordinary exceptions.
+// What linkset prints for made-up records, which records the C++ layer takes for tunnels, and the
+// layer in a MinGW host, where what the DLL raises the MSVC way arrives as ordinary exceptions.
 #include <gmock/gmock.h>
 
 #include <cstring>
@@ -27,7 +26,6 @@ PORT_INFO Port(const char* name, uint32_t type, std::vector<PORT_ADDRESS> addres
     return port;
 }
 
-// The made-up machine of check_linkset.py shows the other views: masks, names, no address.
 TEST(PortViews, APhoneBookEntryIsADialUpPortNotConnected) {
     const PORT_INFO port = Port("My ISP", PORT_TYPE_DIALUP, {}, "NdisWanIp");
     const std::string text = PortsAsText({port});
@@ -63,11 +61,7 @@ TEST(TunnelRecognition, NamesTheClientFamilyFromWhatTheRecordCarries) {
         port.IsVpnDevice = vpnDevice;
         return port;
     };
-    const struct {
-        const char* name;
-        PORT_INFO port;
-        const char* family;  // "" for no tunnel
-    } kCases[] = {
+    const struct { const char* name; PORT_INFO port; const char* family; /* "": no tunnel */ } kCases[] = {
         {"WireGuardNT", adapter("WireGuard Tunnel #2"), "WireGuard"},
         {"OpenVPN's TAP-Windows6", adapter("TAP-Windows Adapter V9"), "OpenVPN"},
         {"OpenVPN 2.2's TAP-Win32", adapter("TAP-Win32 Adapter V9"), "OpenVPN"},
@@ -88,7 +82,6 @@ TEST(TunnelRecognition, NamesTheClientFamilyFromWhatTheRecordCarries) {
         {"a physical Cisco adapter", adapter("Cisco Systems VIC Ethernet Interface"), ""},
         {"a LAN someone named WireGuard", adapter("Realtek PCIe GbE Family Controller", "WireGuard"), ""},
         {"Hyper-V", adapter("Hyper-V Virtual Ethernet Adapter", "vEthernet (Default Switch)"), ""},
-        {"VirtualBox", adapter("VirtualBox Host-Only Ethernet Adapter"), ""},
         {"Teredo tunnelling is no VPN", adapter("Microsoft Teredo Tunneling Adapter"), ""},
         {"a VPN entry nobody dialled", dialled(true, false), ""},
         {"a PPPoE link", dialled(false, true), ""},
@@ -98,18 +91,16 @@ TEST(TunnelRecognition, NamesTheClientFamilyFromWhatTheRecordCarries) {
     for (const auto& c : kCases) EXPECT_STREQ(linkset::classify_tunnel(c.port).family_name(), c.family) << c.name;
 }
 
-HANDLE WINAPI FailingCreateEvent(LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCSTR) { return nullptr; }
-void* __cdecl FailingRealloc(void*, size_t) { return nullptr; }
-
 TEST(LayerInAMinGWHost, TakesWhatTheLibraryRaisesAsOrdinaryExceptions) {
     const HMODULE dll = GetModuleHandleA("LinkSet.dll");
     {
-        const ImportPatch noEvents(dll, "KERNEL32.dll", "CreateEventA", reinterpret_cast<void*>(&FailingCreateEvent));
+        const ImportPatch noEvents(dll, "KERNEL32.dll", "CreateEventA", reinterpret_cast<void*>(+[](void*, BOOL, BOOL, LPCSTR) -> HANDLE { return nullptr; }));
         EXPECT_THAT([] { linkset::manager manager; },
                     testing::ThrowsMessage<linkset::start_error>("<LinkSetMgr>:: failed to start maintenance thread."));
     }
     {
-        const ImportPatch noMemory(dll, "msvcrt.dll", "realloc", reinterpret_cast<void*>(&FailingRealloc));  // its first text cannot grow
+        // The first text cannot grow.
+        const ImportPatch noMemory(dll, "msvcrt.dll", "realloc", reinterpret_cast<void*>(+[](void*, size_t) -> void* { return nullptr; }));
         EXPECT_THROW(linkset::manager manager, std::bad_alloc);
     }
     linkset::manager manager;  // and the next one starts
