@@ -17,9 +17,18 @@ namespace {
 
 uint32_t Ip(const char* text) { return ParseDottedAddress(text); }
 
-// The records of one adapter pass of a fresh manager on `machine`, by adapter name.
-std::map<std::string, PORT_INFO> Discover(const Machine& machine) {
+// The records of one adapter pass of a fresh manager on `machine`, by adapter name; root-enumerated
+// network devices "Root device <i>" describe the adapters named in `rootDevices`.
+std::map<std::string, PORT_INFO> Discover(const Machine& machine, const std::vector<std::string>& rootDevices = {}) {
     ManagerOnMachine on(machine);
+    const std::string classKey = "SYSTEM\\CurrentControlSet\\Control\\Class\\{LinkSetTestNet}";
+    RegistryScenario registry({classKey});
+    for (std::size_t i = 0; i < rootDevices.size(); ++i) {
+        const std::string instance = "\\000" + std::to_string(i);
+        registry.SetString("SYSTEM\\CurrentControlSet\\Enum\\Root\\NET" + instance, "Driver", "{LinkSetTestNet}" + instance);
+        registry.SetString("SYSTEM\\CurrentControlSet\\Enum\\Root\\NET" + instance, "FriendlyName", "Root device " + std::to_string(i));
+        registry.SetString(classKey + instance, "NetCfgInstanceId", rootDevices[i]);
+    }
     on.probe.AdapterPass();
     std::map<std::string, PORT_INFO> ports;
     for (const PORT_INFO& port : Ports(on.manager)) ports[port.AdapterName] = port;
@@ -133,13 +142,13 @@ TEST(AdapterDiscovery, TheChangeCountFollowsTheAddressSumAndAFailingCallEmptiesT
     }
 }
 
-// Before Vista the description comes from the registry's network cards. The wireless rule comes
-// last and wins over every type: with the wireless LAN service (XP) its list alone decides,
-// without it (Windows 2000) an 802.11 link speed.
+// Before Vista the description comes from the first 16 network cards and root-enumerated devices.
+// The wireless rule comes last and wins over every type: with the wireless LAN service (XP SP3) its
+// list alone decides, without it (Windows 2000, XP x64 at SP2) an 802.11 link speed.
 TEST(AdapterDiscovery, WirelessAndRegistryDescriptionsBeforeVista) {
     const std::string version = ChildArgument();
     if (version.empty()) {
-        for (const char* v : {"winxp", "win2k"})
+        for (const char* v : {"winxp", "win2k", "winxp64"})
             ExpectChildPasses({.windowsVersion = v, .dllOverrides = {{"iphlpapi", "native,builtin"}, {"wlanapi", "native"}},
                                .systemDouble = WinePath(DOUBLES_DIR "/wlanapi_double/wlanapi.dll"), .childArgument = v});
         return;
@@ -149,15 +158,19 @@ TEST(AdapterDiscovery, WirelessAndRegistryDescriptionsBeforeVista) {
                       wc = "{0000000C-0000-4000-8000-000000000003}", wp = "{0000000D-0000-4000-8000-000000000004}";
     Machine machine;
     machine.networkCards = {{w100, std::string(255, 'd')}}, machine.wirelessInterfaces = {w100};
+    for (int i = 0; i < 14; ++i) machine.networkCards.emplace_back("{card " + std::to_string(i) + "}", "card");  // 15 cards
     machine.ipHelper.adapters = {MakeAdapter(w54, MIB_IF_TYPE_ETHERNET, 1, "10.5.0.1"), MakeAdapter(w100, MIB_IF_TYPE_ETHERNET, 2, "10.5.0.2", "NIC"),
-                                 MakeAdapter(wc, MIB_IF_TYPE_ETHERNET, 3, "10.5.0.3", "Cisco VPN"), MakeAdapter(wp, MIB_IF_TYPE_PPP, 4, "10.5.0.4")};
+                                 MakeAdapter(wc, MIB_IF_TYPE_ETHERNET, 3, "10.5.0.3", "Cisco VPN"), MakeAdapter(wp, MIB_IF_TYPE_PPP, 4, "10.5.0.4"),
+                                 MakeAdapter("{R0}", MIB_IF_TYPE_ETHERNET, 5, "10.5.0.5"), MakeAdapter("{R1}", MIB_IF_TYPE_ETHERNET, 6, "10.5.0.6")};
     for (const auto& [i, speed] : {std::pair{0, 54000000}, {2, 11000000}, {3, 1000000}}) machine.ipHelper.adapters[i].speed = speed;
-    std::map<std::string, PORT_INFO> ports = Discover(machine);
+    std::map<std::string, PORT_INFO> ports = Discover(machine, {"{R0}", "{R1}"});
     for (const auto& [adapter, xp, w2k] : {std::tuple{w54, PORT_TYPE_ETHERNET, PORT_TYPE_WIRELESS}, {w100, PORT_TYPE_WIRELESS, PORT_TYPE_ETHERNET},
                                           {wc, PORT_TYPE_CISCO_VPN, PORT_TYPE_WIRELESS}, {wp, PORT_TYPE_DIALUP, PORT_TYPE_WIRELESS}})
         EXPECT_EQ(ports[adapter].PortType, version == "winxp" ? xp : w2k) << adapter;
     EXPECT_EQ(ports[wp].IsDialUp, 1u);
     EXPECT_EQ(ports[w100].Description, std::string(131, 'd'));  // cut to the field
+    EXPECT_STREQ(ports["{R0}"].Description, "Root device 0");  // the 16th entry describes
+    EXPECT_STREQ(ports["{R1}"].Description, "Ethernet adapter");  // the 17th does not
 }
 
 }  // namespace
