@@ -118,11 +118,13 @@ struct Cycle : ::testing::Test {
     void SetUp() override { g_updates = 0, g_onUpdate = nullptr, g_journal.clear(), g_refreshTick = 0; }
     void TearDown() override { g_onUpdate = nullptr; }
 
-    using OwnedManager = std::unique_ptr<CLinkSetManager, decltype(&DeleteManager)>;
+    // Deleted as the library's delete function does, through slot 0.
+    using OwnedManager = std::unique_ptr<CLinkSetManager, void (*)(CLinkSetManager*)>;
     // A manager whose maintenance thread is inside its first tick, in the plug-in's Update, doing `rest`.
     OwnedManager InsideATick(std::function<void()> rest) {
         g_onUpdate = [this, rest] { SetEvent(entered.get()); rest(); };
-        OwnedManager manager(new CLinkSetManager(CLinkSetManager::Start::WithMaintenanceThread, kHookCatalog), &DeleteManager);
+        OwnedManager manager(new CLinkSetManager(CLinkSetManager::Start::WithMaintenanceThread, kHookCatalog),
+                             [](CLinkSetManager* m) { m->DeletingDestructor(LINKSET_DELETE_MEMORY); });
         EXPECT_EQ(manager->OpenVPNDetector(1), LS_OK);
         EXPECT_EQ(WaitForSingleObject(entered.get(), kBoundMs), WAIT_OBJECT_0);
         return manager;
