@@ -1,24 +1,344 @@
-// The manager: its queries on a seeded port list, the dotted-address parser, which ticks run which
-// passes, failures contained in a tick, a shutdown that waits for a running tick but does not hang
-// on a stuck one, and its detector taking back its own configuration.
+// A manager on seeded ports and on made-up machines (the IP Helper and Remote Access doubles):
+// its queries, the dotted-address parser, which ticks run which passes, failures in a tick, the
+// shutdown order, adapter and phone-book passes per Windows version, and the VPN answers.
 #include <gtest/gtest.h>
 #include <linkset/linkset.h>
 
 #include <algorithm>
 #include <climits>
 #include <cstdio>
+#include <map>
+#include <optional>
 #include <random>
 
 #include "boundary/exception.h"
+#include "child_process.h"
 #include "import_patch.h"
+#include "manager/dialup_discovery.h"
 #include "manager_harness.h"
 #include "recording_log.h"
+#include "sources/logon_user_impersonator.h"
+#include "test_service.h"
 #include "test_threads.h"
+#include "vpn/client_plugins.h"
 #include "vpn/vpn_detector.h"
+#include "../vpn/vpn_traces.h"
 
 namespace {
 
 uint32_t Ip(const char* text) { return ParseDottedAddress(text); }
+
+// The records of one adapter pass of a fresh manager on `machine`, by adapter name; root-enumerated
+// network devices "Root device <i>" describe the adapters named in `rootDevices`.
+std::map<std::string, PORT_INFO> Discover(const Machine& machine, const std::vector<std::string>& rootDevices = {}) {
+    ManagerOnMachine on(machine);
+    const std::string classKey = "SYSTEM\\CurrentControlSet\\Control\\Class\\{LinkSetTestNet}";
+    RegistryScenario registry({classKey});
+    for (std::size_t i = 0; i < rootDevices.size(); ++i) {
+        const std::string instance = "\\000" + std::to_string(i);
+        registry.SetString("SYSTEM\\CurrentControlSet\\Enum\\Root\\NET" + instance, "Driver", "{LinkSetTestNet}" + instance);
+        registry.SetString("SYSTEM\\CurrentControlSet\\Enum\\Root\\NET" + instance, "FriendlyName", "Root device " + std::to_string(i));
+        registry.SetString(classKey + instance, "NetCfgInstanceId", rootDevices[i]);
+    }
+    on.probe.AdapterPass();
+    std::map<std::string, PORT_INFO> ports;
+    for (const PORT_INFO& port : Ports(on.manager)) ports[port.AdapterName] = port;
+    EXPECT_EQ(ports.size(), machine.ipHelper.adapters.size());
+    return ports;
+}
+
+TEST(AdapterDiscovery, RecordsCarryTypeNameMacDhcpAndServersWithinTheirRooms) {
+    FakeAdapter busy = MakeAdapter("{B1}", MIB_IF_TYPE_ETHERNET, 8, "10.1.0.1");
+    busy.addresses = {{"10.1.0.1", "255.255.0.0"}};
+    busy.mac = {1, 2, 3, 4, 5, 6, 7, 8};  // more than a port holds
+    busy.dhcpEnabled = 1, busy.dhcpServer = "10.1.0.250";
+    busy.haveWins = true, busy.primaryWins = {"0.0.0.0"}, busy.secondaryWins = {"10.1.0.9", ""};  // an unset primary takes no place
+    busy.dns = {"0.0.0.0", "", "8.8.8.8"};  // "0.0.0.0" is kept as 0, an empty text is skipped
+    FakeAdapter bare = MakeAdapter("{B2}", MIB_IF_TYPE_ETHERNET, 9, "0.0.0.0");
+    bare.mac = {0xAA, 0xBB, 0xCC, 0xDD};
+    bare.dhcpServer = "10.1.0.250", bare.primaryWins = {"10.1.0.8"};  // ignored while DHCP is off, and without HaveWins
+    FakeAdapter full = MakeAdapter("{B3}", MIB_IF_TYPE_ETHERNET, 10, "10.3.0.1");
+    full.haveWins = true, full.primaryWins = {"10.3.0.8", "10.3.0.9"}, full.secondaryWins = {"10.3.0.10"};  // goes on at position 2
+    FakeAdapter crowded = MakeAdapter("{B4}", MIB_IF_TYPE_ETHERNET, 11, "10.4.0.1");
+    crowded.haveWins = true, crowded.primaryWins = std::vector<std::string>(250, "10.4.0.8"), crowded.secondaryWins = {"10.4.0.9"};
+    crowded.dns = std::vector<std::string>(250, "10.4.0.53");
+    Machine machine;
+    machine.ipHelper.adapters = {MakeAdapter("{E1}", MIB_IF_TYPE_ETHERNET, 1, "10.0.0.1", "Intel PRO/1000"),
+                                 MakeAdapter("{C1}", MIB_IF_TYPE_ETHERNET, 2, "10.0.0.2", "Cisco Systems VPN Adapter"),
+                                 MakeAdapter("{C2}", MIB_IF_TYPE_ETHERNET, 3, "10.0.0.3", "cisco lookalike"),
+                                 MakeAdapter("{T1}", MIB_IF_TYPE_TOKENRING, 4, "10.0.0.4"), MakeAdapter("{P1}", MIB_IF_TYPE_PPP, 5, "10.0.0.5"),
+                                 MakeAdapter("{F1}", IF_TYPE_IEEE1394, 6, "10.0.0.6"), MakeAdapter("{O1}", IF_TYPE_IEEE80211, 7, "10.0.0.7"),
+                                 busy, bare, full, crowded};
+    machine.connectionNames = {{"{E1}", "Office LAN"}};
+    std::map<std::string, PORT_INFO> ports = Discover(machine);
+    const std::tuple<const char*, uint32_t, const char*> rows[] = {  // unregistered, the connection takes the adapter's name
+        {"{E1}", PORT_TYPE_ETHERNET, "Office LAN"}, {"{C1}", PORT_TYPE_CISCO_VPN, "{C1}"}, {"{C2}", PORT_TYPE_ETHERNET, "{C2}"},
+        {"{T1}", PORT_TYPE_TOKENRING, "{T1}"},      {"{P1}", PORT_TYPE_DIALUP, "{P1}"},     {"{F1}", PORT_TYPE_IEEE1394, "{F1}"},
+        {"{O1}", PORT_TYPE_OTHER, "{O1}"}};
+    for (const auto& [adapter, type, connection] : rows) {
+        EXPECT_EQ(std::tuple(ports[adapter].PortType, ports[adapter].IsDialUp), std::tuple(type, type == PORT_TYPE_DIALUP)) << adapter;
+        EXPECT_STREQ(ports[adapter].ConnectionName, connection);
+    }
+    const auto mac = [](const PORT_INFO& port) { return std::vector<int>(port.MacAddress, port.MacAddress + 6); };
+    const PORT_INFO &b = ports["{B1}"], &n = ports["{B2}"], &f = ports["{B3}"], &c = ports["{B4}"];
+    EXPECT_EQ(mac(b), (std::vector<int>{1, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(std::tuple(b.IpMask, b.DhcpEnabled, b.DhcpServer, b.WinsServerCount, b.WinsServers[0].Address, b.DnsServerCount,
+                         b.DnsServers[0].Address, b.DnsServers[1].Address),
+              std::tuple(Ip("255.255.0.0"), 1u, Ip("10.1.0.250"), 1u, Ip("10.1.0.9"), 2u, 0u, Ip("8.8.8.8")));
+    EXPECT_EQ(mac(n), (std::vector<int>{0xAA, 0xBB, 0xCC, 0xDD, 0, 0}));
+    // An adapter without an address still lists one, as 0.
+    EXPECT_EQ(std::tuple(n.IpAddressCount, n.IpAddress + n.HasIpAddress + n.HasGateway + n.DhcpServer + n.WinsServerCount + n.DnsServerCount),
+              std::tuple(1u, 0u));
+    EXPECT_EQ(std::tuple(f.WinsServerCount, f.WinsServers[2].Address), std::tuple(3u, Ip("10.3.0.10")));
+    EXPECT_EQ(std::tuple(c.WinsServerCount, c.WinsServers[199].Address, c.DnsServerCount), std::tuple(200u, Ip("10.4.0.8"), 200u));
+}
+
+TEST(AdapterDiscovery, PppPortsNamedAlikeAreOneAndAddresslessOnesDoNotPileUp) {
+    Machine machine;
+    machine.ipHelper.adapters = {MakeAdapter("{AB-CD}", MIB_IF_TYPE_PPP, 1, "10.2.0.1"), MakeAdapter("{ab-cd}", MIB_IF_TYPE_PPP, 2, "10.2.0.2"),
+                                 MakeAdapter("{EE}", MIB_IF_TYPE_ETHERNET, 3, "10.2.0.3"), MakeAdapter("{ee}", MIB_IF_TYPE_ETHERNET, 4, "10.2.0.4"),
+                                 MakeAdapter("{DIALING}", MIB_IF_TYPE_PPP, 5, "0.0.0.0")};
+    machine.connectionNames = {{"{AB-CD}", ""}};  // a dial-up port without a connection name is matched by its adapter's
+    ManagerOnMachine on(machine);
+    on.probe.SetPorts({MakePort(PORT_TYPE_DIALUP, "Office VPN", 0)});
+    for (int pass = 0; pass < 3; ++pass) {
+        on.probe.AdapterPass();
+        const std::vector<PORT_INFO> ports = Ports(on.manager);
+        ASSERT_EQ(ports.size(), 5u) << "pass " << pass;  // Ethernet adapters are never merged
+        EXPECT_EQ(ports[0].IpAddress, Ip("10.2.0.2"));    // the later one's data
+        EXPECT_STREQ(ports[1].AdapterName, "{DIALING}");
+        EXPECT_STREQ(ports[2].ConnectionName, "Office VPN");  // the phone-book entry stays, behind the PPP ports
+        EXPECT_STREQ(ports[3].AdapterName, "{EE}");
+    }
+}
+
+// The change count moves when the sum of the first addresses moves, and a failing call gives an
+// empty pass of sum 0: the adapter ports go, phone-book entries stay. Unreadable DNS data costs
+// only the DNS servers.
+TEST(AdapterDiscovery, TheChangeCountFollowsTheAddressSumAndAFailingCallEmptiesThePass) {
+    Machine machine;
+    machine.ipHelper.adapters = {MakeAdapter("{S1}", MIB_IF_TYPE_ETHERNET, 1, "10.4.0.1"), MakeAdapter("{S2}", MIB_IF_TYPE_ETHERNET, 2, "10.4.0.2")};
+    ManagerOnMachine on(machine);
+    std::vector<FakeAdapter>& adapters = machine.ipHelper.adapters;
+    const std::tuple<const char*, std::function<void()>, uint32_t> steps[] = {
+        {"first pass", [] {}, 1},
+        {"addresses swapped", [&] { std::swap(adapters[0].addresses, adapters[1].addresses); }, 1},
+        {"an address moved", [&] { adapters[0].addresses = {{"10.4.0.9", "255.255.255.0"}}; }, 2},
+        {"no adapters left", [&] { adapters.clear(); }, 3}};
+    for (const auto& [step, change, changeCount] : steps) {
+        change();
+        on.scope.SetIpHelper(machine.ipHelper);
+        on.probe.AdapterPass();
+        EXPECT_EQ(on.manager.GetChangeCount(), changeCount) << step;
+        EXPECT_EQ(Ports(on.manager).size(), adapters.size()) << step;
+    }
+    const std::tuple<const char*, IpHelperFault, bool, size_t> failures[] = {
+        {"interface table", IpHelperFault::InterfaceTable, false, 1}, {"second adapter read", IpHelperFault::AdapterListRead, false, 1},
+        {"binding unloaded", IpHelperFault::None, true, 1},           {"per-adapter data", IpHelperFault::PerAdapterInfo, false, 2}};
+    for (const auto& [name, fault, unloaded, count] : failures) {
+        SCOPED_TRACE(name);
+        FakeAdapter adapter = MakeAdapter("{F}", MIB_IF_TYPE_ETHERNET, 1, "10.6.0.1");
+        adapter.dns = {"10.6.0.53"};
+        Machine machine;
+        machine.ipHelper = {{adapter}, fault};
+        ManagerOnMachine failing(machine);
+        failing.probe.SetPorts({MakePort(PORT_TYPE_DIALUP, "entry", 0), MakePort(PORT_TYPE_ETHERNET, "old", Ip("10.6.0.9"))});
+        if (unloaded) failing.probe.UnloadIpHelper();
+        failing.probe.AdapterPass();
+        const std::vector<PORT_INFO> ports = Ports(failing.manager);
+        ASSERT_EQ(ports.size(), count);
+        EXPECT_STREQ(ports[0].ConnectionName, "entry");
+        EXPECT_EQ(ports.back().DnsServerCount, 0u);
+        EXPECT_EQ(failing.manager.GetChangeCount(), 1u);  // the sum moved from 1, to 0 or to the address
+    }
+}
+
+// Before Vista the description comes from the first 16 network cards and root-enumerated devices.
+// The wireless rule comes last and wins over every type: with the wireless LAN service (XP SP3) its
+// list alone decides, without it (Windows 2000, XP x64 at SP2) an 802.11 link speed.
+TEST(AdapterDiscovery, WirelessAndRegistryDescriptionsBeforeVista) {
+    const std::string version = ChildArgument();
+    if (version.empty()) {
+        for (const char* v : {"winxp", "win2k", "winxp64"})
+            ExpectChildPasses({.windowsVersion = v, .dllOverrides = {{"iphlpapi", "native,builtin"}, {"wlanapi", "native"}},
+                               .systemDouble = WinePath(DOUBLES_DIR "/wlanapi_double/wlanapi.dll"), .childArgument = v});
+        return;
+    }
+    // The wireless LAN service names interfaces by GUID, so these adapters carry real ones.
+    const std::string w54 = "{00000054-0000-4000-8000-000000000001}", w100 = "{00000100-0000-4000-8000-000000000002}",
+                      wc = "{0000000C-0000-4000-8000-000000000003}", wp = "{0000000D-0000-4000-8000-000000000004}";
+    Machine machine;
+    machine.networkCards = {{w100, std::string(255, 'd')}}, machine.wirelessInterfaces = {w100};
+    for (int i = 0; i < 14; ++i) machine.networkCards.emplace_back("{card " + std::to_string(i) + "}", "card");  // 15 cards
+    machine.ipHelper.adapters = {MakeAdapter(w54, MIB_IF_TYPE_ETHERNET, 1, "10.5.0.1"), MakeAdapter(w100, MIB_IF_TYPE_ETHERNET, 2, "10.5.0.2", "NIC"),
+                                 MakeAdapter(wc, MIB_IF_TYPE_ETHERNET, 3, "10.5.0.3", "Cisco VPN"), MakeAdapter(wp, MIB_IF_TYPE_PPP, 4, "10.5.0.4"),
+                                 MakeAdapter("{R0}", MIB_IF_TYPE_ETHERNET, 5, "10.5.0.5"), MakeAdapter("{R1}", MIB_IF_TYPE_ETHERNET, 6, "10.5.0.6")};
+    for (const auto& [i, speed] : {std::pair{0, 54000000}, {2, 11000000}, {3, 1000000}}) machine.ipHelper.adapters[i].speed = speed;
+    std::map<std::string, PORT_INFO> ports = Discover(machine, {"{R0}", "{R1}"});
+    for (const auto& [adapter, xp, w2k] : {std::tuple{w54, PORT_TYPE_ETHERNET, PORT_TYPE_WIRELESS}, {w100, PORT_TYPE_WIRELESS, PORT_TYPE_ETHERNET},
+                                          {wc, PORT_TYPE_CISCO_VPN, PORT_TYPE_WIRELESS}, {wp, PORT_TYPE_DIALUP, PORT_TYPE_WIRELESS}})
+        EXPECT_EQ(ports[adapter].PortType, version == "winxp" ? xp : w2k) << adapter;
+    EXPECT_EQ(ports[wp].IsDialUp, 1u);
+    EXPECT_EQ(ports[w100].Description, std::string(131, 'd'));  // cut to the field
+    EXPECT_STREQ(ports["{R0}"].Description, "Root device 0");  // the 16th entry describes
+    EXPECT_STREQ(ports["{R1}"].Description, "Ethernet adapter");  // the 17th does not
+}
+
+// The connection record has Windows 2000's layout there and the packed one elsewhere. NT 4 uses
+// Remote Access only with a running "RasMan"; Windows 98 runs the passes without impersonating.
+// The entries: names alike but for case, device types in any case, connected under their exact
+// name or another case, one growing between the size query and the read, one refused.
+TEST(DialUpDiscovery, PhoneBookPortsStandInFrontAndAVpnLinkMarksItsPppPort) {
+    const std::string version = ChildArgument();
+    if (version.empty()) {
+        for (const char* v : {"win2k", "winxp", "win7", "nt40", "win98"})
+            ExpectChildPasses({.windowsVersion = v, .dllOverrides = {{"iphlpapi", "native,builtin"}, {"rasapi32", "native,builtin"}},
+                               .childArgument = v});
+        return;
+    }
+    TestService::Remove("RasMan");  // even one a run that died left
+    Machine machine;
+    machine.ipHelper.adapters = {MakeAdapter("{E}", MIB_IF_TYPE_ETHERNET, 1, "10.0.0.1"), MakeAdapter("{P1}", MIB_IF_TYPE_PPP, 2, "10.8.0.5"),
+                                 MakeAdapter("{P2}", MIB_IF_TYPE_PPP, 3, "10.8.0.5")};
+    machine.ras = FakeRas{{{"Office", "vpn"}, {"Home DSL", "PPPoE"}, {"Dial-in", "MODEM"}, {"Tunnel", "VPN"}, {"Backup", "isdn"},
+                           {"Lab", "vpn", RasEntryFault::GrowsBeforeRead}, {"Broken", "vpn", RasEntryFault::ReadFails},
+                           {"Twin", "vpn"}, {"TWIN", "modem"}},
+                          {{"Office", "vpn", "10.8.0.5"}, {"TUNNEL", "modem", ""}}};
+    RecordingDebugLog log;
+    const ScopedDebugLog installed(log, &LsSetDebugOutput);
+    std::vector<std::string> lines = {"RasGetEntryProperties compain buffer is too small, buffer needed is 2948\n",
+                                      "ERROR: when get device type error code 5\n", "<LinkSetMgr>: GetRAsDeviceType: failed to ras device type\n"};
+    std::optional<TestService> rasMan;
+    ManagerOnMachine on(machine);
+    if (version == "nt40") {  // no Remote Access until "RasMan" runs
+        on.probe.Tick(1);
+        EXPECT_EQ(Ports(on.manager).size(), 3u);
+        EXPECT_EQ(log.Lines(), std::vector<std::string>{"miniras: RAS was not installed.\n"});
+        log.Clear();
+        rasMan.emplace("RasMan", TestService::Behaviour::Runs).Start();
+        lines.insert(lines.begin(), {"Waiting for RAS service  ", "done\n"});
+    }
+    on.probe.Tick(3601);  // the adapter and the phone-book pass
+    const std::vector<PORT_INFO> ports = Ports(on.manager);
+
+    const std::vector<std::pair<std::string, uint32_t>> phoneBook = {{"TWIN", 0},   {"Broken", 0},  {"Lab", 1},     {"Backup", 1},
+                                                                     {"Tunnel", 1}, {"Dial-in", 0}, {"Home DSL", 0}};  // name, VPN mark
+    ASSERT_EQ(ports.size(), phoneBook.size() + 3);
+    std::vector<std::pair<std::string, uint32_t>> front;  // the rest of an entry's record is checked on random machines
+    for (std::size_t i = 0; i < phoneBook.size(); ++i) front.emplace_back(ports[i].ConnectionName, ports[i].IsVpnDevice);
+    EXPECT_EQ(front, phoneBook);
+    // Only the first PPP port holding the link's address in the pass's own list: the later adapter.
+    const PORT_INFO* p2 = &ports[phoneBook.size() + 1];
+    EXPECT_STREQ(p2->AdapterName, "{P2}");
+    EXPECT_EQ(std::pair(p2[-1].IsVpnDevice, p2->IsVpnDevice), std::pair(0u, 1u));
+
+    PortList other;
+    CCoreRtCriticalSectionEx lock;
+    RefreshDialUpEntries(other, lock, version == "win2k" ? RasConnLayout::Other : RasConnLayout::Windows2000);
+    EXPECT_TRUE(other.empty()) << "the other record layout is refused";
+    if (version == "win98") {
+        EXPECT_EQ(LogonUserImpersonator().Impersonate(), -1);
+        lines.push_back("LogonUserImpersonator: wrong OS type.\n");
+    }
+    EXPECT_EQ(log.Lines(), lines);
+}
+
+// VPN links as discovery meets them (a PPP adapter named in the connections folder, holding the
+// address of a connection over a "vpn" device), in IP Helper's order, and phone-book entries.
+Machine Links(const std::vector<std::pair<std::string, std::string>>& links, std::vector<FakeRasEntry> book = {}) {
+    Machine machine;
+    machine.ras = FakeRas{std::move(book), {}};
+    for (const auto& [name, address] : links) {
+        const std::string guid = "{" + name + "}";
+        machine.ipHelper.adapters.push_back(MakeAdapter(guid, MIB_IF_TYPE_PPP, machine.ipHelper.adapters.size() + 1, address, name + " miniport"));
+        machine.connectionNames.emplace_back(guid, name);
+        machine.ras->connections.push_back({name, "vpn", address});
+    }
+    return machine;
+}
+
+std::string Texts(IVPNPlugIn& plugIn) {
+    outputstr name, description;
+    plugIn.GetName(&name), plugIn.GetDescription(&description);
+    return std::to_string(plugIn.IsConnected()) + " " + name.c_str() + " / " + description.c_str();
+}
+
+// What the plug-in finds depends on the ports when it is built; it rescans on its 1st, 6th, 11th ... update.
+TEST(RasVpnThroughTheManager, FollowsTheFirstVpnPortIfOneWasThereWhenBuilt) {
+    CLinkSetManager manager(CLinkSetManager::Start::WithoutMaintenanceThread);
+    std::optional<MachineScope> scope;
+    const auto install = [&](const Machine& machine) {
+        scope.emplace(machine);  // the previous machine's scope ends first
+        ManagerProbe(manager).Tick(1);  // the adapter pass with the connections, and the phone book
+    };
+    install(Links({}));
+    CRasVpnPlugIn late(&manager);  // no VPN port yet: this one never looks again
+    const Machine office = Links({{"Office VPN", "10.8.0.2"}});
+    install(office);
+    CRasVpnPlugIn early(&manager);
+    const struct { const char* name; Machine machine; int updates; const char* texts; } rows[] = {
+        {"found at once", office, 0, "1 Office VPN / Office VPN miniport"},
+        {"the first update rescans", Links({{"Renamed VPN", "10.8.0.3"}}), 1, "1 Renamed VPN / Renamed VPN miniport"},
+        {"the next four do not", office, 4, "1 Renamed VPN / Renamed VPN miniport"},
+        {"the fifth after them does", office, 1, "1 Office VPN / Office VPN miniport"},
+        {"gone from the ports: answer and texts stay", Links({}), 5, "1 Office VPN / Office VPN miniport"},
+        {"two VPN ports: the first wins", Links({{"Lab VPN", "10.9.0.2"}, {"Home VPN", "10.8.0.2"}}), 5, "1 Lab VPN / Lab VPN miniport"},
+        {"a VPN port without an address", Links({}, {{"Dial VPN", "vpn"}}), 5, "0 Dial VPN / "}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        install(row.machine);
+        for (int update = 0; update < row.updates; ++update) early.Update(), late.Update();
+        EXPECT_EQ(Texts(early), row.texts);
+        EXPECT_EQ(Texts(late), "0  / ");
+    }
+}
+
+FakeIpHelper AdaptersWith(const char* description, bool addressed = true, int before = 0) {
+    FakeIpHelper ipHelper;
+    for (int i = 0; i < before; ++i) ipHelper.adapters.push_back(MakeAdapter("{" + std::to_string(i) + "}", MIB_IF_TYPE_ETHERNET, i + 1, "10.1.0.1"));
+    ipHelper.adapters.push_back(MakeAdapter("{J}", MIB_IF_TYPE_ETHERNET, before + 1, addressed ? "10.9.0.2" : "0.0.0.0", description));
+    return ipHelper;
+}
+
+// In a child, where the plug-in classes' counts start afresh.
+TEST(VpnThroughTheManager, PacingOfEachKindAndTheJuniperAdapter) {
+    if (ChildArgument().empty()) return ExpectChildPasses({.dllOverrides = {{"iphlpapi", "native,builtin"}, {"rasapi32", "native,builtin"}}});
+    RegistryScenario registry({kCiscoKey, kCheckpointKey, kAventailKey, kJuniperKey32BitView, "SOFTWARE\\Juniper networks"});
+    ManagerOnMachine on{Machine{}};
+    ASSERT_EQ(on.manager.OpenVPNDetector(1), LS_OK);
+    const auto Status = [&](EPLUGINTYPE kind) { uint32_t status = 2; on.manager.CheckVPNStatus(kind, &status); return status; };  // 2: failed
+    // Every trace is up for the third update only: the answers after each show which updates worked.
+    constexpr char kTunnelAdapter[] = "Juniper Network Connect Virtual Adapter";
+    registry.CreateKey(kJuniperKey32BitView);
+    std::string seen;
+    for (bool up : {false, false, true, false, false, false}) {
+        SetTunnelValues(registry, up, up, up);
+        on.scope.SetIpHelper(AdaptersWith(kTunnelAdapter, up));
+        on.probe.Tick(1);  // an adapter tick: the adapter pass, then the detector's update
+        seen += ' ';
+        for (EPLUGINTYPE kind : {PLUGIN_CHECKPOINT, PLUGIN_CISCO3000, PLUGIN_AVENTAIL, PLUGIN_JUNIPERSSL, PLUGIN_ALCATEL})
+            seen += std::to_string(Status(kind));
+    }
+    // Check Point: every update; Cisco 3000: its 1st, 3rd ...; Aventail: the process's 1st, 3rd ...;
+    // Juniper: the process's 3rd, 6th ...; Alcatel: none.
+    EXPECT_EQ(seen, " 00000 00000 11110 01110 00010 00000");
+
+    const struct { const char* name; const char* key; FakeIpHelper ipHelper; uint32_t want; } rows[] = {
+        {"adapter with an address", kJuniperKey32BitView, AdaptersWith(kTunnelAdapter), 1},
+        {"adapter without an IPv4 address", kJuniperKey32BitView, AdaptersWith(kTunnelAdapter, false), 0},
+        {"description that begins with the adapter text", kJuniperKey32BitView, AdaptersWith("Juniper Network Connect Virtual Adapter #2"), 1},
+        {"description in other letter case", kJuniperKey32BitView, AdaptersWith("JUNIPER Network Connect Virtual Adapter"), 0},
+        {"adapter as the 16th port", kJuniperKey32BitView, AdaptersWith(kTunnelAdapter, true, 15), 1},
+        {"adapter as the 17th port", kJuniperKey32BitView, AdaptersWith(kTunnelAdapter, true, 16), 0},
+        {"key outside Wow6432Node only", "SOFTWARE\\Juniper networks\\Network Connect", AdaptersWith(kTunnelAdapter), 0}};
+    for (const auto& row : rows) {
+        RegDeleteTreeA(HKEY_LOCAL_MACHINE, kJuniperKey32BitView);
+        registry.CreateKey(row.key);
+        on.scope.SetIpHelper(row.ipHelper);
+        for (int update = 0; update < 3; ++update) on.probe.Tick(1);  // one update in three works
+        EXPECT_EQ(Status(PLUGIN_JUNIPERSSL), row.want) << row.name;
+    }
+}
 
 // Each filter counts every passing port and copies the first that fit, in list order; the address
 // queries read the first 32 addressed ports and always tell the number needed. The bytes behind
@@ -30,9 +350,8 @@ TEST(ManagerQueries, FiltersCountEveryPortAndAddressQueriesTellTheNumberNeeded) 
                     MakePort(PORT_TYPE_DIALUP, "c", 0), MakePort(PORT_TYPE_WIRELESS, "d", Ip("10.0.0.4"), Ip("10.0.0.254")),
                     MakePort(PORT_TYPE_ETHERNET, "e", Ip("10.0.0.5"))});
     uint32_t copied = 99, total = 99;
-    EXPECT_EQ(manager.GetPorts(nullptr, 0, &copied, nullptr, 0), LS_ERROR_FAILED);
-    EXPECT_EQ(manager.GetPorts(nullptr, 0, nullptr, &total, 0), LS_ERROR_FAILED);
-    EXPECT_EQ(total, 99u);  // a refused call leaves the count alone
+    EXPECT_EQ(manager.GetPorts(nullptr, 0, &copied, nullptr, 0), LS_ERROR_FAILED);  // a null copied count: reference host
+    EXPECT_EQ(copied, 99u);  // a refused call leaves the count alone
     constexpr uint32_t kRecord = sizeof(PORT_INFO);
     const std::tuple<int32_t, uint32_t, uint32_t, uint32_t, std::string> rows[] = {  // filter, bytes, copied, total, 2nd copied
         {PORT_FILTER_ALL, 0, 0, 5, ""}, {7, 2 * kRecord + 100, 2, 5, "b"},  // 7 passes everything
@@ -191,9 +510,8 @@ TEST_F(Cycle, FailedTicksAreReportedAndTheCycleGoesOn) {
     ASSERT_EQ(manager.OpenVPNDetector(1), LS_OK);
     for (DWORD waited = 0; waited < kBoundMs && calls < 5; waited += 20) Sleep(20);
     ASSERT_GE(calls, 5);
-    EXPECT_EQ(log.Lines(), (std::vector<std::string>{
-                               "=======EXCEPTION: QndException ==== \nReason Code: 0, Reason:scripted failure\n",
-                               "<LinkSetMgr>: maintenance tick failed; the cycle goes on.\n"}));
+    EXPECT_EQ(log.Lines(), (std::vector<std::string>{"=======EXCEPTION: QndException ==== \nReason Code: 0, Reason:scripted failure\n",
+                                                     "<LinkSetMgr>: maintenance tick failed; the cycle goes on.\n"}));
 }
 
 // A delete stops the thread first: it waits for a running tick before the plug-ins go, but gives

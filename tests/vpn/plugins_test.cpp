@@ -1,7 +1,5 @@
-// The VPN plug-ins on traces the test makes: registry values, processes and driver keys, and the
-// client libraries asked in a child with a fresh NetScreen binding and the plain event library in
-// the system directory (real services, the real logoff event, SafeNet's rule library beside the
-// program of a real "SOFTREMOTEPM" service).
+// The VPN plug-ins on traces the test makes: registry values, processes, driver keys, real services,
+// and the VPN clients' libraries (doubles) where the plug-ins look for them.
 #include <gtest/gtest.h>
 #include <linkset/linkset.h>
 #include <sddl.h>
@@ -30,30 +28,27 @@ void AllowOnlyReading(const char* path) {
 }
 
 // Each row is a machine: one value stored as "TunnelEstablished", "ClientConnected" and "State",
-// Aventail's service key, its processes. One plug-in of each kind lives through the rows: reading
-// nothing, Cisco 3000 keeps its answer.
-enum Stored { kNoKey, kDword, kBinary4, kDword8 };  // kBinary4: REG_BINARY; kDword8: eight bytes typed REG_DWORD
-enum Running { kNone, kManager, kMonitor, kBoth };  // bit 0: "ngvpnmgr.exe", bit 1: "ngmonitor.exe"
-struct Row { const char* name; Stored stored; DWORD value; bool service; int running; bool readOnly; uint32_t checkpoint, cisco, aventail; };
-const Row kRows[] = {
-    {"REG_DWORD 1", kDword, 1, true, kBoth, false, 1, 1, 1},
-    {"REG_DWORD 5", kDword, 5, true, kBoth, false, 0, 1, 0},
-    {"no key, service, both processes", kNoKey, 0, true, kBoth, false, 0, 1, 1},
-    {"no key, service, ngvpnmgr only", kNoKey, 0, true, kManager, false, 0, 1, 0},
-    {"no key, service, ngmonitor only", kNoKey, 0, true, kMonitor, false, 0, 1, 0},
-    {"REG_DWORD 0", kDword, 0, true, kNone, false, 0, 0, 0},
-    {"1 as REG_BINARY, no service: the four bytes still land", kBinary4, 1, false, kNone, false, 0, 0, 1},
-    {"8-byte value beginning with 1", kDword8, 1, true, kNone, false, 0, 0, 0},
-    {"no key, no service, both processes", kNoKey, 0, false, kBoth, false, 0, 0, 0},
-    {"REG_DWORD 1, Check Point's key refusing KEY_ALL_ACCESS: read, yet not there", kDword, 1, true, kBoth, true, 1, 1, 1}};
-
+// Aventail's service key and processes (bit 0 "ngvpnmgr.exe", bit 1 "ngmonitor.exe"). One plug-in
+// of each kind lives through the rows: reading nothing, Cisco 3000 keeps its answer.
 TEST(RegistryAndProcessTraces, AnswersOfCisco3000CheckpointAndAventail) {
+    enum Stored { kNoKey, kDword, kBinary4, kDword8 };  // kBinary4: REG_BINARY; kDword8: eight bytes typed REG_DWORD
+    const struct { const char* name; Stored stored; DWORD value; bool service; int running; bool readOnly; uint32_t checkpoint, cisco, aventail; } rows[] = {
+        {"REG_DWORD 1", kDword, 1, true, 3, false, 1, 1, 1},
+        {"REG_DWORD 5", kDword, 5, true, 3, false, 0, 1, 0},
+        {"no key, service, both processes", kNoKey, 0, true, 3, false, 0, 1, 1},
+        {"no key, service, ngvpnmgr only", kNoKey, 0, true, 1, false, 0, 1, 0},
+        {"no key, service, ngmonitor only", kNoKey, 0, true, 2, false, 0, 1, 0},
+        {"REG_DWORD 0", kDword, 0, true, 0, false, 0, 0, 0},
+        {"1 as REG_BINARY, no service: the four bytes still land", kBinary4, 1, false, 0, false, 0, 0, 1},
+        {"8-byte value beginning with 1", kDword8, 1, true, 0, false, 0, 0, 0},
+        {"no key, no service, both processes", kNoKey, 0, false, 3, false, 0, 0, 0},
+        {"REG_DWORD 1, Check Point's key refusing KEY_ALL_ACCESS: read, yet not there", kDword, 1, true, 3, true, 1, 1, 1}};
     const char* const names[] = {"ngvpnmgr.exe", "ngmonitor.exe"};
     std::vector<std::unique_ptr<NamedProcess>> processes;
     CCisco3000VPNPlugIn cisco;
     CCheckpointVPNPlugIn checkpoint;
     CAventailVPNPlugIn aventail;
-    for (const Row& c : kRows) {
+    for (const auto& c : rows) {
         SCOPED_TRACE(c.name);
         processes.clear();
         for (int i = 0; i < 2; ++i) if (c.running & 1 << i) processes.push_back(std::make_unique<NamedProcess>(names[i]));
@@ -67,8 +62,7 @@ TEST(RegistryAndProcessTraces, AnswersOfCisco3000CheckpointAndAventail) {
         // Cisco 3000 works on its 1st, 3rd ... call, Aventail on one in two wherever the class's count stands.
         checkpoint.Update();
         for (IVPNPlugIn* plugIn : std::initializer_list<IVPNPlugIn*>{&cisco, &aventail, &cisco, &aventail}) plugIn->Update();
-        EXPECT_EQ(std::tuple(checkpoint.IsConnected(), cisco.IsConnected(), aventail.IsConnected()), std::tuple(c.checkpoint, c.cisco, c.aventail))
-            << "Check Point, Cisco 3000, Aventail";
+        EXPECT_EQ(std::tuple(checkpoint.IsConnected(), cisco.IsConnected(), aventail.IsConnected()), std::tuple(c.checkpoint, c.cisco, c.aventail));
     }
     // Taking turns on the class's one count, one object gets both working calls, the other none.
     CAventailVPNPlugIn first, second;
@@ -78,24 +72,22 @@ TEST(RegistryAndProcessTraces, AnswersOfCisco3000CheckpointAndAventail) {
     EXPECT_EQ(first.IsConnected() + second.IsConnected(), 1u);
 }
 
-// Each child, winxp or win98, is given the driver key of its family: building the plug-in, as the
-// install exports do, reports that key only.
-constexpr const char* kDriverKeys[] = {"SYSTEM\\CurrentControlSet\\Services\\CVPNDRV", "System\\CurrentControlSet\\Services\\VxD\\CVPNDrv"};
+// Building the plug-in, as the install exports do, reports the driver key of its Windows family
+// only: "0" (NT) in a winxp child, "1" (9x) in a win98 one.
 TEST(Cisco3000, ReportsTheDriverKeyOfItsWindowsFamily) {
-    if (ChildArgument().empty()) {
-        for (const auto& [version, driverKey] : {std::pair{"winxp", kDriverKeys[0]}, std::pair{"win98", kDriverKeys[1]}})
-            ExpectChildPasses({.windowsVersion = version, .childArgument = driverKey});
-        return;
-    }
-    for (const char* driverKey : kDriverKeys) {
-        RegistryScenario registry({kDriverKeys[0], kDriverKeys[1]});
-        registry.CreateKey(driverKey);
-        RecordingDebugLog log;
-        const ScopedDebugLog installed(log, &LsSetDebugOutput);
+    const char* const driverKeys[] = {"SYSTEM\\CurrentControlSet\\Services\\CVPNDRV", "System\\CurrentControlSet\\Services\\VxD\\CVPNDrv"};
+    if (ChildArgument().empty())
+        return ExpectChildPasses({.windowsVersion = "winxp", .childArgument = "0"}), ExpectChildPasses({.windowsVersion = "win98", .childArgument = "1"});
+    RecordingDebugLog log;
+    const ScopedDebugLog installed(log, &LsSetDebugOutput);
+    for (int family : {0, 1}) {
+        RegistryScenario registry({driverKeys[0], driverKeys[1]});
+        registry.CreateKey(driverKeys[family]);
         QsNetInstallVPNDetectorPlugIn(PLUGIN_CISCO3000);
         QsNetUninstallVPNDetectorPlugIn(PLUGIN_ALL);
-        EXPECT_EQ(log.Lines(), std::vector<std::string>(ChildArgument() == driverKey ? 2 : 0,
-                                                        "<CCisco3000VPNPlugIn>: Cisco3000 vpn client installation detected.\n")) << driverKey;
+        EXPECT_EQ(log.Lines(), std::vector<std::string>(ChildArgument() == std::to_string(family) ? 2 : 0,
+                                                        "<CCisco3000VPNPlugIn>: Cisco3000 vpn client installation detected.\n")) << family;
+        log.Clear();
     }
 }
 
@@ -112,8 +104,7 @@ TEST(ClientLibraries, NetScreen) {
     {
         CVPNDetector detector(nullptr);
         CVPNConfig both;
-        both.EnablePlugIn(PLUGIN_NETSCREEN, true);
-        both.EnablePlugIn(PLUGIN_SAFENET, true);
+        for (EPLUGINTYPE kind : {PLUGIN_NETSCREEN, PLUGIN_SAFENET}) both.EnablePlugIn(kind, true);
         detector.SetConfig(&both);
         SetEnvironmentVariableA(kCmonSteering, "version 0");
         for (int update = 0; update < 27; ++update) detector.Update();
@@ -149,8 +140,7 @@ TEST(ClientLibraries, NetScreen) {
 TEST(ClientLibraries, SafeNet) {
     if (ChildArgument().empty()) return ExpectChildPasses(kWithEventLibrary);
 
-    // The later generation runs the whole sequence on every Detect, writes the library's path and
-    // frees it. A stopped service's quoted path would give a line if the library looked.
+    // The later generation runs the whole sequence on every Detect, writes the library's path and frees it.
     const std::string folder = kDoubles + "\\conapi_double\\", program = folder + "softremote.exe";
     const auto padded = [&](std::size_t length) { return folder + std::string(length - folder.size(), 'p'); };
     const struct { const char* name; std::string path, group; const char* steering; uint32_t detected, connected; std::string calls; } rows[] = {
@@ -172,9 +162,8 @@ TEST(ClientLibraries, SafeNet) {
         if (!row.path.empty()) service.SetProgramPath(row.path, row.group);
         SetEnvironmentVariableA(kConApiSteering, row.steering);
         CSafeNetVPNLaterVersionDetector later;
-        EXPECT_EQ(later.Detect(), row.detected);
-        EXPECT_EQ(later.IsConnected(), row.connected);
-        EXPECT_EQ(TakeCalls(kConApiCalls), row.calls);
+        const uint32_t detected = later.Detect();
+        EXPECT_EQ(std::tuple(detected, later.IsConnected(), TakeCalls(kConApiCalls)), std::tuple(row.detected, row.connected, row.calls));
         EXPECT_EQ(log.Lines(), std::vector<std::string>(row.calls.empty() ? 0 : 1, folder + "GUI\\ConAPI.dll\n"));
         EXPECT_EQ(GetModuleHandleA("ConAPI.dll"), nullptr);
         log.Clear();
@@ -199,9 +188,8 @@ TEST(ClientLibraries, SafeNet) {
         }
         plugIn.Update();
         if (!logoff) logoff = SignalledLogoffEvent();
-        EXPECT_EQ(plugIn.IsConnected(), step.connected);
-        EXPECT_EQ(TakeCalls(kConApiCalls), step.conApi);
-        EXPECT_EQ(TakeCalls(kCmonCalls), step.cmon);
+        EXPECT_EQ(std::tuple(plugIn.IsConnected(), TakeCalls(kConApiCalls), TakeCalls(kCmonCalls)),
+                  std::tuple(step.connected, std::string(step.conApi), std::string(step.cmon)));
     }
 }
 
