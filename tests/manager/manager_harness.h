@@ -18,8 +18,7 @@ public:
         for (const PORT_INFO& port : ports) m_manager.m_ports.push_back(std::make_unique<PORT_INFO>(port));
     }
     void Tick(int32_t tick) { g_refreshTick = tick - 1, m_manager.Refresh(); }  // as the process's tick `tick`
-    // An adapter tick's adapter pass and change count, without the phone-book pass that follows.
-    void AdapterPass() {
+    void AdapterPass() {  // an adapter tick's adapter pass and change count, without the phone-book pass
         m_manager.RefreshAdapters();
         if (m_manager.m_portsChanged) ++m_manager.m_changeCount;
     }
@@ -37,8 +36,7 @@ struct ManagerOnMachine {
     ManagerProbe probe{manager};
 };
 
-// Every record a host receives.
-inline std::vector<PORT_INFO> Ports(ILinkSetManager& manager) {
+inline std::vector<PORT_INFO> Ports(ILinkSetManager& manager) {  // every record a host receives
     uint32_t copied = 0, total = 0;
     manager.GetPorts(nullptr, 0, &copied, &total, PORT_FILTER_ALL);
     std::vector<PORT_INFO> ports(total);

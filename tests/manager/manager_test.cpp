@@ -14,7 +14,6 @@
 #include "boundary/exception.h"
 #include "child_process.h"
 #include "import_patch.h"
-#include "manager/dialup_discovery.h"
 #include "manager_harness.h"
 #include "recording_log.h"
 #include "sources/logon_user_impersonator.h"
@@ -25,6 +24,8 @@
 #include "../vpn/vpn_traces.h"
 
 namespace {
+
+using namespace std::string_literals;
 
 uint32_t Ip(const char* text) { return ParseDottedAddress(text); }
 
@@ -48,20 +49,17 @@ std::map<std::string, PORT_INFO> Discover(const Machine& machine, const std::vec
 }
 
 TEST(AdapterDiscovery, RecordsCarryTypeNameMacDhcpAndServersWithinTheirRooms) {
-    FakeAdapter busy = MakeAdapter("{B1}", MIB_IF_TYPE_ETHERNET, 8, "10.1.0.1");
-    busy.addresses = {{"10.1.0.1", "255.255.0.0"}};
-    busy.mac = {1, 2, 3, 4, 5, 6, 7, 8};  // more than a port holds
-    busy.dhcpEnabled = 1, busy.dhcpServer = "10.1.0.250";
-    busy.haveWins = true, busy.primaryWins = {"0.0.0.0"}, busy.secondaryWins = {"10.1.0.9", ""};  // an unset primary takes no place
-    busy.dns = {"0.0.0.0", "", "8.8.8.8"};  // "0.0.0.0" is kept as 0, an empty text is skipped
-    FakeAdapter bare = MakeAdapter("{B2}", MIB_IF_TYPE_ETHERNET, 9, "0.0.0.0");
-    bare.mac = {0xAA, 0xBB, 0xCC, 0xDD};
-    bare.dhcpServer = "10.1.0.250", bare.primaryWins = {"10.1.0.8"};  // ignored while DHCP is off, and without HaveWins
-    FakeAdapter full = MakeAdapter("{B3}", MIB_IF_TYPE_ETHERNET, 10, "10.3.0.1");
-    full.haveWins = true, full.primaryWins = {"10.3.0.8", "10.3.0.9"}, full.secondaryWins = {"10.3.0.10"};  // goes on at position 2
-    FakeAdapter crowded = MakeAdapter("{B4}", MIB_IF_TYPE_ETHERNET, 11, "10.4.0.1");
-    crowded.haveWins = true, crowded.primaryWins = std::vector<std::string>(250, "10.4.0.8"), crowded.secondaryWins = {"10.4.0.9"};
-    crowded.dns = std::vector<std::string>(250, "10.4.0.53");
+    // More MAC bytes than a port holds; an unset primary WINS takes no place; a DNS "0.0.0.0" is kept as 0, an empty one skipped.
+    const FakeAdapter busy = {.name = "{B1}", .index = 8, .mac = {1, 2, 3, 4, 5, 6, 7, 8}, .dhcpEnabled = 1, .dhcpServer = "10.1.0.250",
+                              .addresses = {{"10.1.0.1", "255.255.0.0"}}, .haveWins = true, .primaryWins = {"0.0.0.0"},
+                              .secondaryWins = {"10.1.0.9", ""}, .dns = {"0.0.0.0", "", "8.8.8.8"}};
+    const FakeAdapter bare = {.name = "{B2}", .index = 9, .mac = {0xAA, 0xBB, 0xCC, 0xDD}, .dhcpServer = "10.1.0.250",  // DHCP off
+                              .addresses = {{"0.0.0.0", "255.255.255.0"}}, .primaryWins = {"10.1.0.8"}};  // without HaveWins
+    const FakeAdapter full = {.name = "{B3}", .index = 10, .addresses = {{"10.3.0.1", "255.255.255.0"}}, .haveWins = true,
+                              .primaryWins = {"10.3.0.8", "10.3.0.9"}, .secondaryWins = {"10.3.0.10"}};  // goes on at position 2
+    const FakeAdapter crowded = {.name = "{B4}", .index = 11, .addresses = {{"10.4.0.1", "255.255.255.0"}}, .haveWins = true,
+                                 .primaryWins = std::vector<std::string>(250, "10.4.0.8"), .secondaryWins = {"10.4.0.9"},
+                                 .dns = std::vector<std::string>(250, "10.4.0.53")};
     Machine machine;
     machine.ipHelper.adapters = {MakeAdapter("{E1}", MIB_IF_TYPE_ETHERNET, 1, "10.0.0.1", "Intel PRO/1000"),
                                  MakeAdapter("{C1}", MIB_IF_TYPE_ETHERNET, 2, "10.0.0.2", "Cisco Systems VPN Adapter"),
@@ -75,20 +73,17 @@ TEST(AdapterDiscovery, RecordsCarryTypeNameMacDhcpAndServersWithinTheirRooms) {
         {"{E1}", PORT_TYPE_ETHERNET, "Office LAN"}, {"{C1}", PORT_TYPE_CISCO_VPN, "{C1}"}, {"{C2}", PORT_TYPE_ETHERNET, "{C2}"},
         {"{T1}", PORT_TYPE_TOKENRING, "{T1}"},      {"{P1}", PORT_TYPE_DIALUP, "{P1}"},     {"{F1}", PORT_TYPE_IEEE1394, "{F1}"},
         {"{O1}", PORT_TYPE_OTHER, "{O1}"}};
-    for (const auto& [adapter, type, connection] : rows) {
-        EXPECT_EQ(std::tuple(ports[adapter].PortType, ports[adapter].IsDialUp), std::tuple(type, type == PORT_TYPE_DIALUP)) << adapter;
-        EXPECT_STREQ(ports[adapter].ConnectionName, connection);
-    }
+    for (const auto& [adapter, type, connection] : rows)
+        EXPECT_EQ(std::tuple(ports[adapter].PortType, ports[adapter].IsDialUp, ports[adapter].ConnectionName),
+                  std::tuple(type, type == PORT_TYPE_DIALUP, std::string(connection))) << adapter;
     const auto mac = [](const PORT_INFO& port) { return std::vector<int>(port.MacAddress, port.MacAddress + 6); };
     const PORT_INFO &b = ports["{B1}"], &n = ports["{B2}"], &f = ports["{B3}"], &c = ports["{B4}"];
-    EXPECT_EQ(mac(b), (std::vector<int>{1, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(std::tuple(mac(b), mac(n)), std::tuple(std::vector<int>{1, 2, 3, 4, 5, 6}, std::vector<int>{0xAA, 0xBB, 0xCC, 0xDD, 0, 0}));
     EXPECT_EQ(std::tuple(b.IpMask, b.DhcpEnabled, b.DhcpServer, b.WinsServerCount, b.WinsServers[0].Address, b.DnsServerCount,
                          b.DnsServers[0].Address, b.DnsServers[1].Address),
               std::tuple(Ip("255.255.0.0"), 1u, Ip("10.1.0.250"), 1u, Ip("10.1.0.9"), 2u, 0u, Ip("8.8.8.8")));
-    EXPECT_EQ(mac(n), (std::vector<int>{0xAA, 0xBB, 0xCC, 0xDD, 0, 0}));
-    // An adapter without an address still lists one, as 0.
     EXPECT_EQ(std::tuple(n.IpAddressCount, n.IpAddress + n.HasIpAddress + n.HasGateway + n.DhcpServer + n.WinsServerCount + n.DnsServerCount),
-              std::tuple(1u, 0u));
+              std::tuple(1u, 0u));  // an adapter without an address still lists one, as 0
     EXPECT_EQ(std::tuple(f.WinsServerCount, f.WinsServers[2].Address), std::tuple(3u, Ip("10.3.0.10")));
     EXPECT_EQ(std::tuple(c.WinsServerCount, c.WinsServers[199].Address, c.DnsServerCount), std::tuple(200u, Ip("10.4.0.8"), 200u));
 }
@@ -105,16 +100,14 @@ TEST(AdapterDiscovery, PppPortsNamedAlikeAreOneAndAddresslessOnesDoNotPileUp) {
         on.probe.AdapterPass();
         const std::vector<PORT_INFO> ports = Ports(on.manager);
         ASSERT_EQ(ports.size(), 5u) << "pass " << pass;  // Ethernet adapters are never merged
-        EXPECT_EQ(ports[0].IpAddress, Ip("10.2.0.2"));    // the later one's data
-        EXPECT_STREQ(ports[1].AdapterName, "{DIALING}");
-        EXPECT_STREQ(ports[2].ConnectionName, "Office VPN");  // the phone-book entry stays, behind the PPP ports
-        EXPECT_STREQ(ports[3].AdapterName, "{EE}");
+        // The PPP ports (the later one's data), the entry behind them, then the others.
+        EXPECT_EQ(std::tuple(ports[0].IpAddress, ports[1].AdapterName, ports[2].ConnectionName, ports[3].AdapterName),
+                  std::tuple(Ip("10.2.0.2"), "{DIALING}"s, "Office VPN"s, "{EE}"s));
     }
 }
 
-// The change count moves when the sum of the first addresses moves, and a failing call gives an
-// empty pass of sum 0: the adapter ports go, phone-book entries stay. Unreadable DNS data costs
-// only the DNS servers.
+// The change count follows the sum of the first addresses; a failing call empties the pass (sum 0)
+// but for phone-book entries, unreadable DNS data costs only the DNS servers.
 TEST(AdapterDiscovery, TheChangeCountFollowsTheAddressSumAndAFailingCallEmptiesThePass) {
     Machine machine;
     machine.ipHelper.adapters = {MakeAdapter("{S1}", MIB_IF_TYPE_ETHERNET, 1, "10.4.0.1"), MakeAdapter("{S2}", MIB_IF_TYPE_ETHERNET, 2, "10.4.0.2")};
@@ -129,8 +122,7 @@ TEST(AdapterDiscovery, TheChangeCountFollowsTheAddressSumAndAFailingCallEmptiesT
         change();
         on.scope.SetIpHelper(machine.ipHelper);
         on.probe.AdapterPass();
-        EXPECT_EQ(on.manager.GetChangeCount(), changeCount) << step;
-        EXPECT_EQ(Ports(on.manager).size(), adapters.size()) << step;
+        EXPECT_EQ(std::pair(on.manager.GetChangeCount(), Ports(on.manager).size()), std::pair(changeCount, adapters.size())) << step;
     }
     const std::tuple<const char*, IpHelperFault, bool, size_t> failures[] = {
         {"interface table", IpHelperFault::InterfaceTable, false, 1}, {"second adapter read", IpHelperFault::AdapterListRead, false, 1},
@@ -147,15 +139,13 @@ TEST(AdapterDiscovery, TheChangeCountFollowsTheAddressSumAndAFailingCallEmptiesT
         failing.probe.AdapterPass();
         const std::vector<PORT_INFO> ports = Ports(failing.manager);
         ASSERT_EQ(ports.size(), count);
-        EXPECT_STREQ(ports[0].ConnectionName, "entry");
-        EXPECT_EQ(ports.back().DnsServerCount, 0u);
-        EXPECT_EQ(failing.manager.GetChangeCount(), 1u);  // the sum moved from 1, to 0 or to the address
+        EXPECT_EQ(std::tuple(ports[0].ConnectionName, ports.back().DnsServerCount, failing.manager.GetChangeCount()),
+                  std::tuple("entry"s, 0u, 1u));  // the sum moved from 1, to 0 or to the address
     }
 }
 
-// Before Vista the description comes from the first 16 network cards and root-enumerated devices.
-// The wireless rule comes last and wins over every type: with the wireless LAN service (XP SP3) its
-// list alone decides, without it (Windows 2000, XP x64 at SP2) an 802.11 link speed.
+// Before Vista the first 16 network cards and root devices describe adapters. The wireless rule wins
+// over every type: the wireless LAN service's list on XP SP3, else (2000, XP x64 SP2) the link speed.
 TEST(AdapterDiscovery, WirelessAndRegistryDescriptionsBeforeVista) {
     const std::string version = ChildArgument();
     if (version.empty()) {
@@ -164,7 +154,6 @@ TEST(AdapterDiscovery, WirelessAndRegistryDescriptionsBeforeVista) {
                                .systemDouble = WinePath(DOUBLES_DIR "/wlanapi_double/wlanapi.dll"), .childArgument = v});
         return;
     }
-    // The wireless LAN service names interfaces by GUID, so these adapters carry real ones.
     const std::string w54 = "{00000054-0000-4000-8000-000000000001}", w100 = "{00000100-0000-4000-8000-000000000002}",
                       wc = "{0000000C-0000-4000-8000-000000000003}", wp = "{0000000D-0000-4000-8000-000000000004}";
     Machine machine;
@@ -179,15 +168,13 @@ TEST(AdapterDiscovery, WirelessAndRegistryDescriptionsBeforeVista) {
                                           {wc, PORT_TYPE_CISCO_VPN, PORT_TYPE_WIRELESS}, {wp, PORT_TYPE_DIALUP, PORT_TYPE_WIRELESS}})
         EXPECT_EQ(ports[adapter].PortType, version == "winxp" ? xp : w2k) << adapter;
     EXPECT_EQ(ports[wp].IsDialUp, 1u);
-    EXPECT_EQ(ports[w100].Description, std::string(131, 'd'));  // cut to the field
-    EXPECT_STREQ(ports["{R0}"].Description, "Root device 0");  // the 16th entry describes
-    EXPECT_STREQ(ports["{R1}"].Description, "Ethernet adapter");  // the 17th does not
+    // Cut to the field; the 16th entry describes, the 17th does not.
+    EXPECT_EQ(std::tuple(ports[w100].Description, ports["{R0}"].Description, ports["{R1}"].Description),
+              std::tuple(std::string(131, 'd'), "Root device 0"s, "Ethernet adapter"s));
 }
 
-// The connection record has Windows 2000's layout there and the packed one elsewhere. NT 4 uses
-// Remote Access only with a running "RasMan"; Windows 98 runs the passes without impersonating.
-// The entries: names alike but for case, device types in any case, connected under their exact
-// name or another case, one growing between the size query and the read, one refused.
+// Each version with the connection record's layout of its own (the double refuses the other); NT 4
+// needs a running "RasMan", Windows 98 does not impersonate. Entries alike but for case.
 TEST(DialUpDiscovery, PhoneBookPortsStandInFrontAndAVpnLinkMarksItsPppPort) {
     const std::string version = ChildArgument();
     if (version.empty()) {
@@ -224,18 +211,13 @@ TEST(DialUpDiscovery, PhoneBookPortsStandInFrontAndAVpnLinkMarksItsPppPort) {
     const std::vector<std::pair<std::string, uint32_t>> phoneBook = {{"TWIN", 0},   {"Broken", 0},  {"Lab", 1},     {"Backup", 1},
                                                                      {"Tunnel", 1}, {"Dial-in", 0}, {"Home DSL", 0}};  // name, VPN mark
     ASSERT_EQ(ports.size(), phoneBook.size() + 3);
-    std::vector<std::pair<std::string, uint32_t>> front;  // the rest of an entry's record is checked on random machines
+    std::vector<std::pair<std::string, uint32_t>> front;  // the rest of an entry's record: random machines
     for (std::size_t i = 0; i < phoneBook.size(); ++i) front.emplace_back(ports[i].ConnectionName, ports[i].IsVpnDevice);
     EXPECT_EQ(front, phoneBook);
     // Only the first PPP port holding the link's address in the pass's own list: the later adapter.
     const PORT_INFO* p2 = &ports[phoneBook.size() + 1];
-    EXPECT_STREQ(p2->AdapterName, "{P2}");
-    EXPECT_EQ(std::pair(p2[-1].IsVpnDevice, p2->IsVpnDevice), std::pair(0u, 1u));
+    EXPECT_EQ(std::tuple(p2->AdapterName, p2[-1].IsVpnDevice, p2->IsVpnDevice), std::tuple("{P2}"s, 0u, 1u));
 
-    PortList other;
-    CCoreRtCriticalSectionEx lock;
-    RefreshDialUpEntries(other, lock, version == "win2k" ? RasConnLayout::Other : RasConnLayout::Windows2000);
-    EXPECT_TRUE(other.empty()) << "the other record layout is refused";
     if (version == "win98") {
         EXPECT_EQ(LogonUserImpersonator().Impersonate(), -1);
         lines.push_back("LogonUserImpersonator: wrong OS type.\n");
@@ -243,8 +225,7 @@ TEST(DialUpDiscovery, PhoneBookPortsStandInFrontAndAVpnLinkMarksItsPppPort) {
     EXPECT_EQ(log.Lines(), lines);
 }
 
-// VPN links as discovery meets them (a PPP adapter named in the connections folder, holding the
-// address of a connection over a "vpn" device), in IP Helper's order, and phone-book entries.
+// VPN links (a named PPP adapter holding the address of a connection over a "vpn" device), and entries.
 Machine Links(const std::vector<std::pair<std::string, std::string>>& links, std::vector<FakeRasEntry> book = {}) {
     Machine machine;
     machine.ras = FakeRas{std::move(book), {}};
@@ -288,8 +269,7 @@ TEST(RasVpnThroughTheManager, FollowsTheFirstVpnPortIfOneWasThereWhenBuilt) {
         SCOPED_TRACE(row.name);
         install(row.machine);
         for (int update = 0; update < row.updates; ++update) early.Update(), late.Update();
-        EXPECT_EQ(Texts(early), row.texts);
-        EXPECT_EQ(Texts(late), "0  / ");
+        EXPECT_EQ(std::pair(Texts(early), Texts(late)), std::pair(std::string(row.texts), "0  / "s));
     }
 }
 
@@ -319,9 +299,7 @@ TEST(VpnThroughTheManager, PacingOfEachKindAndTheJuniperAdapter) {
         for (EPLUGINTYPE kind : {PLUGIN_CHECKPOINT, PLUGIN_CISCO3000, PLUGIN_AVENTAIL, PLUGIN_JUNIPERSSL, PLUGIN_ALCATEL})
             seen += std::to_string(Status(kind));
     }
-    // Check Point: every update; Cisco 3000: its 1st, 3rd ...; Aventail: the process's 1st, 3rd ...;
-    // Juniper: the process's 3rd, 6th ...; Alcatel: none.
-    EXPECT_EQ(seen, " 00000 00000 11110 01110 00010 00000");
+    EXPECT_EQ(seen, " 00000 00000 11110 01110 00010 00000");  // Check Point, Cisco 3000, Aventail, Juniper, Alcatel
 
     const struct { const char* name; const char* key; FakeIpHelper ipHelper; uint32_t want; } rows[] = {
         {"adapter with an address", kJuniperKey32BitView, AdaptersWith(kTunnelAdapter), 1},
@@ -340,9 +318,8 @@ TEST(VpnThroughTheManager, PacingOfEachKindAndTheJuniperAdapter) {
     }
 }
 
-// Each filter counts every passing port and copies the first that fit, in list order; the address
-// queries read the first 32 addressed ports and always tell the number needed. The bytes behind
-// the records are checked through the DLL (reference host, bad input).
+// Filters count every passing port and copy what fits; the address queries read the first 32
+// addressed ports and always tell the number needed. Bytes: reference host, bad input.
 TEST(ManagerQueries, FiltersCountEveryPortAndAddressQueriesTellTheNumberNeeded) {
     CLinkSetManager manager(CLinkSetManager::Start::WithoutMaintenanceThread);
     ManagerProbe probe(manager);
@@ -406,17 +383,14 @@ TEST(ParseDottedAddress, ReadsEveryTextAsScanfDoes) {
                                       "-1.2.3.4",     "1.2..4",       "1.2.3",     "1.2.3.65535", ""};
     const char alphabet[] = "0123456789....  +-x";
     std::mt19937 random(7);
-    for (int i = 0; i < 20000; ++i) {
-        std::string& text = texts.emplace_back(random() % 18, ' ');
-        for (char& c : text) c = alphabet[random() % (sizeof alphabet - 1)];
-    }
+    for (int i = 0; i < 20000; ++i)
+        for (char& c : texts.emplace_back(random() % 18, ' ')) c = alphabet[random() % (sizeof alphabet - 1)];
     for (const std::string& text : texts) ASSERT_EQ(ParseDottedAddress(text.c_str()), byScanf(text.c_str())) << '"' << text << '"';
 }
 
 constexpr DWORD kBoundMs = 20000;  // a wait this long means the thing under test hangs
 
-// A plug-in whose Update runs what the test sets, on the maintenance thread inside the manager's
-// VPN lock and the detector's lock; its life is noted in the journal.
+// A plug-in whose Update runs what the test sets, inside the manager's locks; its life goes to the journal.
 std::function<void()> g_onUpdate;
 std::atomic<int> g_updates{0};
 std::string g_journal;
@@ -489,9 +463,8 @@ TEST(PassSchedule, NoManagerStarvesAndOneAloneKeepsTheRhythmOfTheCount) {
         std::vector<PassSchedule> schedules(managers, PassSchedule(10));
         std::vector<int> passes(managers, 0);
         for (int32_t tick = 5; tick < 5 + 100 * managers; ++tick) {
-            const int which = tick % managers;
-            const bool due = schedules[which].Due(tick, managers > 1);
-            passes[which] += due;
+            const bool due = schedules[tick % managers].Due(tick, managers > 1);
+            passes[tick % managers] += due;
             if (managers == 1) { EXPECT_EQ(due, tick % 10 == 1) << tick; }
         }
         for (int count : passes) EXPECT_GE(count, 9);
@@ -499,23 +472,21 @@ TEST(PassSchedule, NoManagerStarvesAndOneAloneKeepsTheRhythmOfTheCount) {
 }
 
 TEST_F(Cycle, FailedTicksAreReportedAndTheCycleGoesOn) {
-    std::atomic<int> calls{0};
-    g_onUpdate = [&] {
+    g_onUpdate = [] {
         g_refreshTick = 0;  // every tick of this test is an adapter tick
-        const int call = ++calls;
+        const int call = g_updates;
         if (call == 1) throw CreateQndException(outputstr("scripted failure"), "test", 1);
         if (call <= 3) throw std::runtime_error("out of something");  // the same failure twice
     };
     CLinkSetManager manager(CLinkSetManager::Start::WithMaintenanceThread, kHookCatalog);
     ASSERT_EQ(manager.OpenVPNDetector(1), LS_OK);
-    for (DWORD waited = 0; waited < kBoundMs && calls < 5; waited += 20) Sleep(20);
-    ASSERT_GE(calls, 5);
+    for (DWORD waited = 0; waited < kBoundMs && g_updates < 5; waited += 20) Sleep(20);
+    ASSERT_GE(g_updates, 5);
     EXPECT_EQ(log.Lines(), (std::vector<std::string>{"=======EXCEPTION: QndException ==== \nReason Code: 0, Reason:scripted failure\n",
                                                      "<LinkSetMgr>: maintenance tick failed; the cycle goes on.\n"}));
 }
 
-// A delete stops the thread first: it waits for a running tick before the plug-ins go, but gives
-// one stuck inside the locks only StopThread's grace period (30 seconds, cut short here).
+// A delete waits for a running tick before the plug-ins go, but a stuck one only StopThread's grace (30 s, cut here).
 DWORD(WINAPI* g_realWait)(HANDLE, DWORD) = nullptr;
 DWORD WINAPI ShortWait(HANDLE handle, DWORD milliseconds) { return g_realWait(handle, milliseconds == 30000 ? 300 : milliseconds); }
 

@@ -32,7 +32,8 @@ void AllowOnlyReading(const char* path) {
 // of each kind lives through the rows: reading nothing, Cisco 3000 keeps its answer.
 TEST(RegistryAndProcessTraces, AnswersOfCisco3000CheckpointAndAventail) {
     enum Stored { kNoKey, kDword, kBinary4, kDword8 };  // kBinary4: REG_BINARY; kDword8: eight bytes typed REG_DWORD
-    const struct { const char* name; Stored stored; DWORD value; bool service; int running; bool readOnly; uint32_t checkpoint, cisco, aventail; } rows[] = {
+    const struct { const char* name; Stored stored; DWORD value; bool service; int running; bool readOnly; uint32_t checkpoint, cisco, aventail; }
+        rows[] = {
         {"REG_DWORD 1", kDword, 1, true, 3, false, 1, 1, 1},
         {"REG_DWORD 5", kDword, 5, true, 3, false, 0, 1, 0},
         {"no key, service, both processes", kNoKey, 0, true, 3, false, 0, 1, 1},
@@ -47,7 +48,7 @@ TEST(RegistryAndProcessTraces, AnswersOfCisco3000CheckpointAndAventail) {
     std::vector<std::unique_ptr<NamedProcess>> processes;
     CCisco3000VPNPlugIn cisco;
     CCheckpointVPNPlugIn checkpoint;
-    CAventailVPNPlugIn aventail;
+    CAventailVPNPlugIn aventail, other;  // taking turns on the class's one count: one gets every working call
     for (const auto& c : rows) {
         SCOPED_TRACE(c.name);
         processes.clear();
@@ -61,15 +62,10 @@ TEST(RegistryAndProcessTraces, AnswersOfCisco3000CheckpointAndAventail) {
         EXPECT_EQ(RegKeyExists(nullptr, kCheckpointKey), c.stored != kNoKey && !c.readOnly ? kRegTraceFound : kRegTraceAbsent);
         // Cisco 3000 works on its 1st, 3rd ... call, Aventail on one in two wherever the class's count stands.
         checkpoint.Update();
-        for (IVPNPlugIn* plugIn : std::initializer_list<IVPNPlugIn*>{&cisco, &aventail, &cisco, &aventail}) plugIn->Update();
-        EXPECT_EQ(std::tuple(checkpoint.IsConnected(), cisco.IsConnected(), aventail.IsConnected()), std::tuple(c.checkpoint, c.cisco, c.aventail));
+        for (IVPNPlugIn* plugIn : std::initializer_list<IVPNPlugIn*>{&cisco, &aventail, &cisco, &other}) plugIn->Update();
+        EXPECT_EQ(std::tuple(checkpoint.IsConnected(), cisco.IsConnected(), aventail.IsConnected() + other.IsConnected()),
+                  std::tuple(c.checkpoint, c.cisco, c.aventail));
     }
-    // Taking turns on the class's one count, one object gets both working calls, the other none.
-    CAventailVPNPlugIn first, second;
-    RegistryScenario registry({kAventailKey});
-    registry.SetDword(kAventailKey, "State", 1);
-    for (CAventailVPNPlugIn* each : {&first, &second, &first, &second}) each->Update();
-    EXPECT_EQ(first.IsConnected() + second.IsConnected(), 1u);
 }
 
 // Building the plug-in, as the install exports do, reports the driver key of its Windows family
@@ -77,7 +73,8 @@ TEST(RegistryAndProcessTraces, AnswersOfCisco3000CheckpointAndAventail) {
 TEST(Cisco3000, ReportsTheDriverKeyOfItsWindowsFamily) {
     const char* const driverKeys[] = {"SYSTEM\\CurrentControlSet\\Services\\CVPNDRV", "System\\CurrentControlSet\\Services\\VxD\\CVPNDrv"};
     if (ChildArgument().empty())
-        return ExpectChildPasses({.windowsVersion = "winxp", .childArgument = "0"}), ExpectChildPasses({.windowsVersion = "win98", .childArgument = "1"});
+        return ExpectChildPasses({.windowsVersion = "winxp", .childArgument = "0"}),
+               ExpectChildPasses({.windowsVersion = "win98", .childArgument = "1"});
     RecordingDebugLog log;
     const ScopedDebugLog installed(log, &LsSetDebugOutput);
     for (int family : {0, 1}) {
