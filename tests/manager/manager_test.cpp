@@ -1,6 +1,5 @@
-// A manager on seeded ports and on made-up machines (the IP Helper and Remote Access doubles):
-// its queries, the dotted-address parser, which ticks run which passes, failures in a tick, the
-// shutdown order, adapter and phone-book passes per Windows version, and the VPN answers.
+// A manager on seeded ports and on made-up machines (IP Helper and Remote Access doubles): its passes
+// per Windows version, queries, VPN answers, the address parser, tick gating, failures, shutdown.
 #include <gtest/gtest.h>
 #include <linkset/linkset.h>
 
@@ -167,10 +166,8 @@ TEST(AdapterDiscovery, WirelessAndRegistryDescriptionsBeforeVista) {
     for (const auto& [adapter, xp, w2k] : {std::tuple{w54, PORT_TYPE_ETHERNET, PORT_TYPE_WIRELESS}, {w100, PORT_TYPE_WIRELESS, PORT_TYPE_ETHERNET},
                                           {wc, PORT_TYPE_CISCO_VPN, PORT_TYPE_WIRELESS}, {wp, PORT_TYPE_DIALUP, PORT_TYPE_WIRELESS}})
         EXPECT_EQ(ports[adapter].PortType, version == "winxp" ? xp : w2k) << adapter;
-    EXPECT_EQ(ports[wp].IsDialUp, 1u);
-    // Cut to the field; the 16th entry describes, the 17th does not.
-    EXPECT_EQ(std::tuple(ports[w100].Description, ports["{R0}"].Description, ports["{R1}"].Description),
-              std::tuple(std::string(131, 'd'), "Root device 0"s, "Ethernet adapter"s));
+    EXPECT_EQ(std::tuple(ports[wp].IsDialUp, ports[w100].Description, ports["{R0}"].Description, ports["{R1}"].Description),
+              std::tuple(1u, std::string(131, 'd'), "Root device 0"s, "Ethernet adapter"s));  // cut; the 16th entry describes, the 17th not
 }
 
 // Each version with the connection record's layout of its own (the double refuses the other); NT 4
@@ -411,8 +408,7 @@ struct Cycle : ::testing::Test {
     void SetUp() override { g_updates = 0, g_onUpdate = nullptr, g_journal.clear(), g_refreshTick = 0; }
     void TearDown() override { g_onUpdate = nullptr; }
 
-    // Deleted as the library's delete function does, through slot 0.
-    using OwnedManager = std::unique_ptr<CLinkSetManager, void (*)(CLinkSetManager*)>;
+    using OwnedManager = std::unique_ptr<CLinkSetManager, void (*)(CLinkSetManager*)>;  // deleted as the DLL does, through slot 0
     // A manager whose maintenance thread is inside its first tick, in the plug-in's Update, doing `rest`.
     OwnedManager InsideATick(std::function<void()> rest) {
         g_onUpdate = [this, rest] { SetEvent(entered.get()); rest(); };
@@ -439,7 +435,6 @@ TEST_F(Cycle, PassesAndDetectorUpdateRunOnTheirTicksOnly) {
     ASSERT_TRUE(adapterListCalls && phoneBookListings);
     CLinkSetManager manager(CLinkSetManager::Start::WithoutMaintenanceThread, kHookCatalog);
     ASSERT_EQ(manager.OpenVPNDetector(1), LS_OK);
-    ManagerProbe probe(manager);
     const struct { int32_t tick; const char* address; bool adapterPass, phoneBookPass; } ticks[] = {
         {1, "10.7.0.1", true, true},    {2, "10.7.0.1", false, false},  {10, "10.7.0.2", false, false},
         {11, "10.7.0.2", true, true},   {21, "10.7.0.2", true, false},  {3600, "10.7.0.2", false, false},
@@ -448,9 +443,8 @@ TEST_F(Cycle, PassesAndDetectorUpdateRunOnTheirTicksOnly) {
         SCOPED_TRACE(row.tick);  // the adapter has row.address from this tick on
         machine.ipHelper.adapters[0].addresses = {{row.address, "255.255.255.0"}};
         scope.SetIpHelper(machine.ipHelper);
-        const LONG calls = adapterListCalls(), listings = phoneBookListings();
-        const int updates = g_updates;
-        probe.Tick(row.tick);
+        const LONG calls = adapterListCalls(), listings = phoneBookListings(), updates = g_updates;
+        ManagerProbe(manager).Tick(row.tick);
         EXPECT_EQ(std::tuple(adapterListCalls() != calls, phoneBookListings() != listings, g_updates - updates),
                   std::tuple(row.adapterPass, row.phoneBookPass, row.adapterPass ? 1 : 0)) << "adapter pass, phone-book pass, updates";
     }
