@@ -5,10 +5,8 @@
 #include <cstring>
 #include <vector>
 
-#include "boundary/locks.h"
 #include "machine.h"
 #include "manager/LinkSetMgr.h"
-#include "manager/port_list.h"
 #include "sources/ip_helper.h"
 
 class ManagerProbe {
@@ -19,10 +17,8 @@ public:
         m_manager.m_ports.clear();
         for (const PORT_INFO& port : ports) m_manager.m_ports.push_back(std::make_unique<PORT_INFO>(port));
     }
-    // One tick as the process's tick number `tick`.
-    void Tick(int32_t tick) { g_refreshTick = tick - 1, m_manager.Refresh(); }
-    // An adapter tick's adapter pass and change count, without the phone-book pass that follows.
-    void AdapterPass() {
+    void Tick(int32_t tick) { g_refreshTick = tick - 1, m_manager.Refresh(); }  // as the process's tick `tick`
+    void AdapterPass() {  // an adapter tick's adapter pass and change count, without the phone-book pass
         m_manager.RefreshAdapters();
         if (m_manager.m_portsChanged) ++m_manager.m_changeCount;
     }
@@ -40,11 +36,7 @@ struct ManagerOnMachine {
     ManagerProbe probe{manager};
 };
 
-// Deletes a manager as the library's delete function does, through slot 0.
-inline void DeleteManager(CLinkSetManager* manager) { manager->DeletingDestructor(LINKSET_DELETE_MEMORY); }
-
-// Every record a host receives.
-inline std::vector<PORT_INFO> Ports(ILinkSetManager& manager) {
+inline std::vector<PORT_INFO> Ports(ILinkSetManager& manager) {  // every record a host receives
     uint32_t copied = 0, total = 0;
     manager.GetPorts(nullptr, 0, &copied, &total, PORT_FILTER_ALL);
     std::vector<PORT_INFO> ports(total);
@@ -53,21 +45,14 @@ inline std::vector<PORT_INFO> Ports(ILinkSetManager& manager) {
     return ports;
 }
 
-// A port record as discovery would build one; addresses in network order.
+// A port record as discovery would build one (addresses in network order); a phone-book entry's.
 inline PORT_INFO MakePort(uint32_t type, const char* name, uint32_t address, uint32_t gateway = 0) {
     PORT_INFO port = {};
     port.PortType = type, port.IsDialUp = type == PORT_TYPE_DIALUP;
     std::strncpy(port.ConnectionName, name, sizeof port.ConnectionName - 1);
-    std::strncpy(port.AdapterName, name, sizeof port.AdapterName - 1);
-    port.IpAddress = address, port.HasIpAddress = address != 0, port.IpAddressCount = address != 0;
+    std::strncpy(port.AdapterName, type == PORT_TYPE_DIALUP && !address ? kPhoneBookAdapterName : name, sizeof port.AdapterName - 1);
+    port.IpAddress = address, port.HasIpAddress = port.IpAddressCount = address != 0;
     port.IpAddresses[0] = {address, address != 0 ? 0x00FFFFFFu : 0};
     port.Gateway = gateway, port.HasGateway = gateway != 0;
     return port;
-}
-
-// A phone-book entry's port as the phone-book pass makes one.
-inline PORT_INFO PhoneBookEntry(const char* name) {
-    PORT_INFO entry = MakePort(PORT_TYPE_DIALUP, name, 0);
-    std::strcpy(entry.AdapterName, kPhoneBookAdapterName);
-    return entry;
 }

@@ -1,5 +1,4 @@
-// Where VPN clients keep their registry traces (Juniper's in the 32-bit view of a 64-bit system), and
-// the tunnel values of the three that keep one, for tests that write them as a client would.
+// VPN clients' registry traces (Juniper's in the 32-bit view) and the tunnel values three of them keep.
 #pragma once
 
 #include <windows.h>
