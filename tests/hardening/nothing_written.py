@@ -3,6 +3,7 @@
 # and Remote Access doubles beside a copy of linkset), apart from what Wine changes itself.
 # usage: nothing_written.py <wine-run.sh> <prefix> <linkset.exe> <folder of the doubles>
 import hashlib, os, shutil, subprocess, sys, tempfile
+from pathlib import Path
 
 wine_run, prefix, linkset, doubles = sys.argv[1:5]
 # Wine's own: its hive files (compared through the export) and its service manager's start counter.
@@ -19,28 +20,21 @@ def snapshot():
     seen, key = set(), ""
     with tempfile.TemporaryDirectory() as scratch:
         for hive in ("HKLM", "HKCU", "HKU"):
-            path = os.path.join(scratch, hive + ".reg")
-            wine("reg", "export", hive, "Z:" + path.replace("/", "\\"), "/y")
-            with open(path, encoding="utf-16", errors="replace") as exported:
-                for line in exported.read().splitlines():
-                    if line.startswith("["):
-                        key = line
-                    elif line and key != WINE_KEY:
-                        seen.add(key + " " + line)
-    for folder, _, names in os.walk(prefix):
-        for path in (os.path.join(folder, name) for name in names if name not in WINE_FILES):
-            if not os.path.islink(path):
-                with open(path, "rb") as content:
-                    seen.add(os.path.relpath(path, prefix) + " " + hashlib.sha256(content.read()).hexdigest())
-    return seen
+            path = Path(scratch, hive + ".reg")
+            wine("reg", "export", hive, "Z:" + str(path).replace("/", "\\"), "/y")
+            for line in path.read_text(encoding="utf-16", errors="replace").splitlines():
+                key = line if line.startswith("[") else key
+                if line and key not in (line, WINE_KEY):
+                    seen.add(key + " " + line)
+    files = (Path(directory, name) for directory, _, names in os.walk(prefix) for name in names if name not in WINE_FILES)
+    return seen | {f"{path.relative_to(prefix)} {hashlib.sha256(path.read_bytes()).hexdigest()}"
+                   for path in files if not path.is_symlink()}
 
 
 with tempfile.TemporaryDirectory() as folder:
-    for built in (linkset, os.path.join(os.path.dirname(linkset), "LinkSet.dll"),
-                  os.path.join(doubles, "iphlpapi.dll"), os.path.join(doubles, "rasapi32.dll")):
+    for built in (linkset, Path(linkset).with_name("LinkSet.dll"), Path(doubles, "iphlpapi.dll"), Path(doubles, "rasapi32.dll")):
         shutil.copy(built, folder)
-    with open(os.path.join(folder, "machine.txt"), "w") as machine:
-        machine.write("{0000FA4E-0000-4000-8000-000000000001}\t23\t1\tDial-up link\t10.1.2.3\t255.255.255.255\n")
+    Path(folder, "machine.txt").write_text("{0000FA4E-0000-4000-8000-000000000001}\t23\t1\tDial-up link\t10.1.2.3\t255.255.255.255\n")
     made_up = {"LINKSET_DLL_OVERRIDES": "iphlpapi,rasapi32=n,b", "LINKSET_FAKE_IP_HELPER": "Z:" + folder + "/machine.txt"}
 
     for run in range(3):
@@ -52,8 +46,7 @@ with tempfile.TemporaryDirectory() as folder:
                 sys.exit("the made-up machine was not the one linkset saw")
     after = snapshot()
 changed = sorted(before ^ after)
-for line in changed:
-    print("changed:", line)
+print("".join(f"changed: {line}\n" for line in changed), end="")
 registry_lines = sum(line.startswith("[") for line in after)
 print(f"{registry_lines} registry lines and {len(after) - registry_lines} files compared, {len(changed)} changed")
 sys.exit(1 if changed else 0)

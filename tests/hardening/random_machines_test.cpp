@@ -1,6 +1,5 @@
-// Discovery on a thousand made-up machines: up to 300 adapters with texts of random bytes, address
-// chains of every length, missing per-adapter data, names alike but for case, PPP links, phone books
-// and connections. LINKSET_SEED=<seed> replays the seed a run prints.
+// Discovery on a thousand made-up machines: up to 300 adapters with texts of random bytes, address chains of every
+// length, missing per-adapter data, names alike but for case, PPP links, phone books and connections.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,7 +7,7 @@
 
 #include "machine.h"
 #include "manager/adapter_discovery.h"
-#include "manager_harness.h"
+#include "../manager/manager_harness.h"
 
 namespace {
 
@@ -37,10 +36,8 @@ template <class Make> auto Chain(int longest, Make make) {
     for (auto& entry : chain) entry = make();
     return chain;
 }
-using AddressAndMask = std::pair<std::string, std::string>;
 
-// Adapters, and a phone book of entries named alike but for case, some connected under their
-// exact name or another case, with the address of a PPP adapter or none.
+// Adapters, and phone-book entries named alike but for case, some connected under their exact name or another case.
 Machine MakeMachine() {
     static const UINT kTypes[] = {MIB_IF_TYPE_ETHERNET, MIB_IF_TYPE_TOKENRING, MIB_IF_TYPE_PPP, IF_TYPE_IEEE1394, 71, 0};
     static const char* const kDevices[] = {"modem", "PPPoE", "vpn", "isdn", ""};
@@ -51,7 +48,7 @@ Machine MakeMachine() {
              .description = OneIn(10) ? "Cisco " + Text(100) : Text(132), .type = kTypes[Below(6)],
              .index = OneIn(10) ? kNoPerAdapterData : static_cast<DWORD>(index), .mac = std::vector<BYTE>(Below(9)),
              .dhcpEnabled = static_cast<UINT>(Below(3)), .dhcpServer = Address(),
-             .addresses = Chain(250, [] { return AddressAndMask{Address(), Address()}; }), .gateways = Chain(4, Address),
+             .addresses = Chain(250, [] { return std::pair(Address(), Address()); }), .gateways = Chain(4, Address),
              .haveWins = OneIn(2), .primaryWins = Chain(220, Address), .secondaryWins = Chain(20, Address),
              .dns = OneIn(4) ? std::vector<std::string>{} : Chain(220, Address),
              .speed = OneIn(3) ? 54000000 : static_cast<DWORD>(Below(1 << 30))});
@@ -67,51 +64,6 @@ Machine MakeMachine() {
 uint32_t Parsed(const std::string& text) { return ParseDottedAddress(text.substr(0, 15).c_str()); }
 template <size_t N> bool Terminated(const char (&field)[N]) { return std::memchr(field, '\0', N) != nullptr; }
 
-// The phone book gives a dial-up port without an address per name (without case) among the
-// entries not connected under their exact name. Of the adapters' ports the dial-up ones come
-// first, each with the data of the last PPP adapter of its name, then the others in adapter order.
-void CheckPorts(const Machine& machine, const std::vector<PORT_INFO>& ports) {
-    const std::vector<FakeAdapter>& adapters = machine.ipHelper.adapters;
-    const FakeRas& ras = *machine.ras;
-    std::vector<std::string> entries;
-    for (const FakeRasEntry& e : ras.phoneBook)
-        if (std::none_of(ras.connections.begin(), ras.connections.end(), [&](const auto& c) { return c.entryName == e.name; }) &&
-            std::none_of(entries.begin(), entries.end(), [&](const auto& name) { return _stricmp(name.c_str(), e.name.c_str()) == 0; }))
-            entries.push_back(e.name);
-    size_t entryPorts = 0;
-    bool dialUpDone = false;
-    auto others = adapters.begin();
-    for (const PORT_INFO& port : ports) {
-        ASSERT_TRUE(Terminated(port.ConnectionName) && Terminated(port.Description) && Terminated(port.AdapterName));
-        for (const uint32_t count : {port.IpAddressCount, port.DnsServerCount, port.WinsServerCount})
-            ASSERT_LE(count, uint32_t{PORT_INFO_MAX_ADDRESSES});
-        EXPECT_EQ(port.HasIpAddress, port.IpAddress != 0 ? 1u : 0u);
-        EXPECT_EQ(port.HasGateway, port.Gateway != 0 ? 1u : 0u);
-        if (std::strcmp(port.AdapterName, kPhoneBookAdapterName) == 0) {
-            ++entryPorts;
-            EXPECT_TRUE(port.PortType == PORT_TYPE_DIALUP && port.IsDialUp == 1);
-            EXPECT_EQ(port.IpAddress + port.HasIpAddress + port.IpAddressCount + port.DnsServerCount, 0u);
-            continue;
-        }
-        EXPECT_FALSE(port.IsDialUp && dialUpDone) << "a dial-up port behind the others";
-        dialUpDone = dialUpDone || !port.IsDialUp;
-        const FakeAdapter* adapter = nullptr;
-        if (port.IsDialUp) {
-            for (const FakeAdapter& a : adapters)
-                if (a.type == MIB_IF_TYPE_PPP && std::strncmp(a.name.c_str(), port.AdapterName, 255) == 0) adapter = &a;
-        } else {
-            while (others != adapters.end() && others->type == MIB_IF_TYPE_PPP) ++others;
-            if (others != adapters.end()) adapter = &*others++;
-        }
-        ASSERT_NE(adapter, nullptr) << "a port of no adapter: " << port.AdapterName;
-        EXPECT_EQ(port.IpAddressCount, std::min<size_t>(adapter->addresses.size(), PORT_INFO_MAX_ADDRESSES));
-        for (uint32_t i = 0; i < port.IpAddressCount; ++i) ASSERT_EQ(port.IpAddresses[i].Address, Parsed(adapter->addresses[i].first));
-        EXPECT_EQ(port.IpAddress, Parsed(adapter->addresses.front().first));
-        EXPECT_EQ(port.Gateway, Parsed(adapter->gateways.front()));
-    }
-    EXPECT_EQ(entryPorts, entries.size()) << "phone-book ports";
-}
-
 TEST(RandomMachines, DiscoveryKeepsEveryRecordWithinItsRules) {
     const char* replay = std::getenv("LINKSET_SEED");
     const unsigned seed = replay ? static_cast<unsigned>(std::strtoul(replay, nullptr, 10)) : std::random_device{}();
@@ -119,16 +71,52 @@ TEST(RandomMachines, DiscoveryKeepsEveryRecordWithinItsRules) {
     g_random.seed(seed);
     CLinkSetManager manager(CLinkSetManager::Start::WithoutMaintenanceThread);
     ManagerProbe probe(manager);
-    size_t adapters = 0;
-    for (int i = 0; i < kMachines && !HasFailure(); ++i) {
+    size_t adapterCount = 0;
+    for (int machineNo = 0; machineNo < kMachines && !HasFailure(); ++machineNo) {
+        SCOPED_TRACE("machine " + std::to_string(machineNo) + " of seed " + std::to_string(seed));
         const Machine machine = MakeMachine();
-        adapters += machine.ipHelper.adapters.size();
+        const std::vector<FakeAdapter>& adapters = machine.ipHelper.adapters;
+        adapterCount += adapters.size();
         const MachineScope scope(machine);
         probe.Tick(1);  // both passes
-        SCOPED_TRACE("machine " + std::to_string(i) + " of seed " + std::to_string(seed));
-        CheckPorts(machine, Ports(manager));
+        // A dial-up port without an address per name (without case) of the entries not connected under their exact name;
+        // then the adapters' dial-up ports, each of the last PPP adapter of its name, then the others in adapter order.
+        std::vector<std::string> entries;
+        for (const FakeRasEntry& e : machine.ras->phoneBook)
+            if (std::none_of(machine.ras->connections.begin(), machine.ras->connections.end(), [&](auto& c) { return c.entryName == e.name; }) &&
+                std::none_of(entries.begin(), entries.end(), [&](const auto& name) { return _stricmp(name.c_str(), e.name.c_str()) == 0; }))
+                entries.push_back(e.name);
+        size_t entryPorts = 0;
+        bool dialUpDone = false;
+        auto others = adapters.begin();
+        for (const PORT_INFO& port : Ports(manager)) {
+            ASSERT_TRUE(Terminated(port.ConnectionName) && Terminated(port.Description) && Terminated(port.AdapterName));
+            for (const uint32_t count : {port.IpAddressCount, port.DnsServerCount, port.WinsServerCount})
+                ASSERT_LE(count, uint32_t{PORT_INFO_MAX_ADDRESSES});
+            EXPECT_EQ(port.HasIpAddress, port.IpAddress != 0 ? 1u : 0u);
+            EXPECT_EQ(port.HasGateway, port.Gateway != 0 ? 1u : 0u);
+            if (std::strcmp(port.AdapterName, kPhoneBookAdapterName) == 0) {
+                ++entryPorts;
+                EXPECT_TRUE(port.PortType == PORT_TYPE_DIALUP && port.IsDialUp == 1);
+                EXPECT_EQ(port.IpAddress + port.HasIpAddress + port.IpAddressCount + port.DnsServerCount, 0u);
+                continue;
+            }
+            EXPECT_FALSE(port.IsDialUp && dialUpDone) << "a dial-up port behind the others";
+            dialUpDone = dialUpDone || !port.IsDialUp;
+            const FakeAdapter* adapter = nullptr;
+            for (const FakeAdapter& a : adapters)
+                if (port.IsDialUp && a.type == MIB_IF_TYPE_PPP && std::strncmp(a.name.c_str(), port.AdapterName, 255) == 0) adapter = &a;
+            while (!port.IsDialUp && others != adapters.end() && others->type == MIB_IF_TYPE_PPP) ++others;
+            if (!port.IsDialUp && others != adapters.end()) adapter = &*others++;
+            ASSERT_NE(adapter, nullptr) << "a port of no adapter: " << port.AdapterName;
+            EXPECT_EQ(port.IpAddressCount, std::min<size_t>(adapter->addresses.size(), PORT_INFO_MAX_ADDRESSES));
+            for (uint32_t i = 0; i < port.IpAddressCount; ++i) ASSERT_EQ(port.IpAddresses[i].Address, Parsed(adapter->addresses[i].first));
+            EXPECT_EQ(port.IpAddress, Parsed(adapter->addresses.front().first));
+            EXPECT_EQ(port.Gateway, Parsed(adapter->gateways.front()));
+        }
+        EXPECT_EQ(entryPorts, entries.size()) << "phone-book ports";
     }
-    std::printf("%d machines, %zu adapters\n", kMachines, adapters);
+    std::printf("%d machines, %zu adapters\n", kMachines, adapterCount);
 }
 
 }  // namespace
