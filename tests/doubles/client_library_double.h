@@ -1,11 +1,14 @@
-// Steering and journal of the VPN clients' library doubles, in the environment: they come and go.
+// What the doubles share, and how tests steer them and read their journals through the environment.
 #pragma once
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
+constexpr char kWlanDoubleVariable[] = "LINKSET_WLAN_DOUBLE";  // wlanapi.dll lists these: "{GUID},{GUID}..."
 // cmondll.dll: "version 0" makes the version call answer 0, "refuse" refuses registration.
 constexpr char kCmonSteering[] = "LINKSET_CMONDLL", kCmonCalls[] = "LINKSET_CMONDLL_CALLS";
 // Its export for tests: calls the registered callback with a code on a thread of its own.
@@ -21,7 +24,6 @@ inline std::string EnvironmentText(const char* name) {
     const DWORD length = GetEnvironmentVariableA(name, value, sizeof value);
     return length < sizeof value ? std::string(value, length) : std::string();
 }
-// Notes a call, followed by a space.
 inline void NoteCall(const char* journal, const std::string& call) {
     if (GetEnvironmentVariableA(kNoJournals, nullptr, 0) == 0)
         SetEnvironmentVariableA(journal, (EnvironmentText(journal) + call + " ").c_str());
@@ -32,10 +34,31 @@ inline std::string TakeCalls(const char* journal) {
     return calls;
 }
 
-// For a double's DllMain: gives back the C++ runtime's emergency exception pool at unload, so that
-// reloading costs nothing.
+// For a double's DllMain: frees the C++ runtime's emergency exception pool at unload, so reloading costs nothing.
 namespace __gnu_cxx { void __freeres() noexcept; }
 inline BOOL ReleaseRuntimeAtUnload(DWORD reason) {
     if (reason == DLL_PROCESS_DETACH) __gnu_cxx::__freeres();
     return TRUE;
+}
+
+// Every call takes the made-up machine alone: a test may replace it, reading an entry may change it.
+inline SRWLOCK g_machineLock = SRWLOCK_INIT;
+struct MachineHold {
+    MachineHold() { AcquireSRWLockExclusive(&g_machineLock); }
+    ~MachineHold() { ReleaseSRWLockExclusive(&g_machineLock); }
+};
+
+// The two-step size protocol: the caller learns the size it needs either way.
+template <class Size>
+bool Fits(const void* buffer, Size* size, Size needed) {
+    const bool fits = buffer != nullptr && *size >= needed;
+    *size = needed;
+    return fits;
+}
+
+// As much of `text` as a fixed field holds with its terminator, the rest zeroed.
+template <std::size_t N>
+void Put(char (&field)[N], const std::string& text) {
+    std::memset(field, 0, N);
+    std::memcpy(field, text.data(), std::min(text.size(), N - 1));
 }

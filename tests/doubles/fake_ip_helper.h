@@ -1,4 +1,4 @@
-// A made-up machine's IP Helper data, which the IP Helper double's SetFakeIpHelper copies.
+// A made-up machine's IP Helper and Remote Access data, which SetFakeIpHelper and SetFakeRas copy.
 #pragma once
 
 #include <winsock2.h>
@@ -11,8 +11,7 @@
 #include <vector>
 
 struct FakeAdapter {
-    std::string name = "{0000FA4E-0000-4000-8000-000000000001}";
-    std::string description = "Ethernet adapter";
+    std::string name = "{0000FA4E-0000-4000-8000-000000000001}", description = "Ethernet adapter";
     UINT type = MIB_IF_TYPE_ETHERNET;
     DWORD index = 1;
     std::vector<BYTE> mac = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55};
@@ -21,8 +20,7 @@ struct FakeAdapter {
     std::vector<std::pair<std::string, std::string>> addresses = {{"0.0.0.0", "0.0.0.0"}};  // address, mask
     std::vector<std::string> gateways = {""};
     bool haveWins = false;
-    std::vector<std::string> primaryWins = {""}, secondaryWins = {""};
-    std::vector<std::string> dns = {};
+    std::vector<std::string> primaryWins = {""}, secondaryWins = {""}, dns = {};
     DWORD speed = 100000000;  // bits per second in the interface table
 };
 
@@ -30,10 +28,7 @@ struct FakeAdapter {
 // the two calls), GetIfTable (not supported), GetPerAdapterInfo (no data).
 enum class IpHelperFault { None, AdapterListRead, InterfaceTable, PerAdapterInfo };
 
-struct FakeIpHelper {
-    std::vector<FakeAdapter> adapters;
-    IpHelperFault fault = IpHelperFault::None;
-};
+struct FakeIpHelper { std::vector<FakeAdapter> adapters; IpHelperFault fault = IpHelperFault::None; };
 
 // A program that loads the double itself (linkset.exe) gets its machine from the file this names,
 // read at load: a line per adapter, tab-separated: name, type, index, description, address, mask.
@@ -42,5 +37,18 @@ constexpr char kFakeIpHelperFileVariable[] = "LINKSET_FAKE_IP_HELPER";
 // Exports: install a copy of the machine (null: no adapters); tell the sort argument of the last
 // GetIfTable call (-1 before any) and how often GetAdaptersInfo was asked.
 using SetFakeIpHelperFunction = void (*)(const FakeIpHelper* machine);
-using LastIfTableOrderFunction = LONG (*)();
-using AdapterListCallsFunction = LONG (*)();
+typedef LONG (*LastIfTableOrderFunction)(), (*AdapterListCallsFunction)();
+
+// Reading a Remote Access entry's properties: as asked, grown between size query and read, or denied.
+enum class RasEntryFault { None, GrowsBeforeRead, ReadFails };
+
+struct FakeRasEntry { std::string name, deviceType = "modem"; RasEntryFault fault = RasEntryFault::None; };
+struct FakeRasConnection { std::string entryName, deviceType, ipAddress /* of its PPP IP projection */; };
+struct FakeRas {
+    std::vector<FakeRasEntry> phoneBook;  // the default phone book, in its order
+    std::vector<FakeRasConnection> connections;
+};
+
+// Exports: install a copy (null: nothing); tell how often the book was listed.
+using SetFakeRasFunction = void (*)(const FakeRas* machine);
+using PhoneBookListingsFunction = LONG (*)();

@@ -6,13 +6,13 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <type_traits>
 
-#include "client_library_double.h"  // EnvironmentText
-#include "double_support.h"
+#include "client_library_double.h"
 
 namespace {
 
-// For a program that cannot call SetFakeIpHelper: the machine of the file the environment names.
+// For a program that cannot call SetFakeIpHelper (kFakeIpHelperFileVariable).
 FakeIpHelper MachineOfFile() {
     FakeIpHelper machine;
     std::ifstream file(EnvironmentText(kFakeIpHelperFileVariable));
@@ -33,18 +33,13 @@ std::atomic<LONG> g_lastIfTableOrder{-1}, g_adapterListCalls{0};
 template <class Item>  // the entries of a list that go into the spare room
 std::size_t Spare(const std::vector<Item>& list) { return list.size() > 1 ? list.size() - 1 : 0; }
 
-void Set(IP_ADDR_STRING& entry, const std::string& address) { Put(entry.IpAddress.String, address); }
-void Set(IP_ADDR_STRING& entry, const std::pair<std::string, std::string>& address) {
-    Set(entry, address.first);
-    Put(entry.IpMask.String, address.second);
-}
-
 // The first entry of a list inside the structure, further ones in the spare room behind all.
-template <class Item>
+template <class Item>  // an address, or an address and its mask
 void Chain(IP_ADDR_STRING& first, const std::vector<Item>& items, IP_ADDR_STRING*& spare) {
     for (std::size_t i = 0; i < items.size(); ++i) {
         IP_ADDR_STRING* entry = i == 0 ? &first : spare++;
-        Set(*entry, items[i]);
+        if constexpr (std::is_same_v<Item, std::string>) Put(entry->IpAddress.String, items[i]);
+        else Put(entry->IpAddress.String, items[i].first), Put(entry->IpMask.String, items[i].second);
         if (i > 0) (i == 1 ? &first : entry - 1)->Next = entry;  // spare entries follow each other
     }
 }
@@ -54,14 +49,14 @@ void Chain(IP_ADDR_STRING& first, const std::vector<Item>& items, IP_ADDR_STRING
 extern "C" {
 
 __declspec(dllexport) void SetFakeIpHelper(const FakeIpHelper* machine) {
-    const MachineWriting writing;
+    const MachineHold hold;
     g_machine = machine ? *machine : FakeIpHelper{};
 }
 __declspec(dllexport) LONG LastIfTableOrder() { return g_lastIfTableOrder; }
 __declspec(dllexport) LONG AdapterListCalls() { return g_adapterListCalls; }
 
 __declspec(dllexport) DWORD WINAPI GetAdaptersInfo(IP_ADAPTER_INFO* buffer, ULONG* size) {
-    const MachineReading reading;
+    const MachineHold hold;
     const std::vector<FakeAdapter>& adapters = g_machine.adapters;
     ++g_adapterListCalls;
     if (adapters.empty()) return ERROR_NO_DATA;
@@ -69,7 +64,6 @@ __declspec(dllexport) DWORD WINAPI GetAdaptersInfo(IP_ADAPTER_INFO* buffer, ULON
     for (const FakeAdapter& a : adapters)
         spareEntries += Spare(a.addresses) + Spare(a.gateways) + Spare(a.primaryWins) + Spare(a.secondaryWins);
     ULONG needed = static_cast<ULONG>(adapters.size() * sizeof(IP_ADAPTER_INFO) + spareEntries * sizeof(IP_ADDR_STRING));
-    // The list grows between the caller's size query and its read.
     if (buffer != nullptr && g_machine.fault == IpHelperFault::AdapterListRead) needed += sizeof(IP_ADAPTER_INFO);
     if (!Fits(buffer, size, needed)) return ERROR_BUFFER_OVERFLOW;
     std::memset(buffer, 0, needed);
@@ -96,7 +90,7 @@ __declspec(dllexport) DWORD WINAPI GetAdaptersInfo(IP_ADAPTER_INFO* buffer, ULON
 }
 
 __declspec(dllexport) DWORD WINAPI GetIfTable(MIB_IFTABLE* table, ULONG* size, BOOL order) {
-    const MachineReading reading;
+    const MachineHold hold;
     g_lastIfTableOrder = order;
     if (g_machine.fault == IpHelperFault::InterfaceTable) return ERROR_NOT_SUPPORTED;
     const std::vector<FakeAdapter>& adapters = g_machine.adapters;
@@ -112,7 +106,7 @@ __declspec(dllexport) DWORD WINAPI GetIfTable(MIB_IFTABLE* table, ULONG* size, B
 }
 
 __declspec(dllexport) DWORD WINAPI GetPerAdapterInfo(ULONG index, IP_PER_ADAPTER_INFO* buffer, ULONG* size) {
-    const MachineReading reading;
+    const MachineHold hold;
     const auto& adapters = g_machine.adapters;
     const auto made = std::find_if(adapters.begin(), adapters.end(), [index](const auto& a) { return a.index == index; });
     if (made == adapters.end()) return ERROR_INVALID_PARAMETER;

@@ -1,13 +1,13 @@
-// A Remote Access answering from a made-up machine (fake_ras.h), checking what the system checks:
+// A Remote Access answering from a made-up machine (fake_ip_helper.h), checking what the system checks:
 // each record's size (the connection record of the running version), the phone book's path, names.
+#include "fake_ip_helper.h"
+
 #include <ras.h>
 #include <raserror.h>
 
 #include <atomic>
-#include <vector>
 
-#include "double_support.h"
-#include "fake_ras.h"
+#include "client_library_double.h"
 
 namespace {
 
@@ -44,22 +44,12 @@ DWORD List(Record* records, DWORD* size, DWORD* count, const std::vector<Item>& 
     return ERROR_SUCCESS;
 }
 
-template <class Record>
-DWORD EnumConnections(Record* records, DWORD* size, DWORD* count) {
-    return List(records, size, count, g_machine.connections, [](Record& r, const FakeRasConnection& c, std::size_t i) {
-        r.hrasconn = reinterpret_cast<HRASCONN>(kFirstConnection + i);
-        Put(r.szEntryName, c.entryName);
-        Put(r.szDeviceType, c.deviceType);
-    });
-}
-
 }  // namespace
 
-// Every call takes the machine alone: reading an entry may change what the next read finds.
 extern "C" {
 
 __declspec(dllexport) void SetFakeRas(const FakeRas* machine) {
-    const MachineWriting writing;
+    const MachineHold hold;
     g_machine = machine ? *machine : FakeRas{};
     g_grown.assign(g_machine.phoneBook.size(), false);
 }
@@ -68,7 +58,7 @@ __declspec(dllexport) LONG PhoneBookListings() { return g_listings; }
 __declspec(dllexport) DWORD WINAPI RasEnumEntriesA(LPCSTR, LPCSTR book, LPRASENTRYNAMEA entries, LPDWORD size,
                                                    LPDWORD count) {
     ++g_listings;
-    const MachineWriting writing;
+    const MachineHold hold;
     if (book != nullptr) return ERROR_CANNOT_OPEN_PHONEBOOK;  // the machine has the default one only
     return List(entries, size, count, g_machine.phoneBook, [](RASENTRYNAMEA& r, const FakeRasEntry& e, std::size_t) {
         Put(r.szEntryName, e.name);
@@ -77,16 +67,22 @@ __declspec(dllexport) DWORD WINAPI RasEnumEntriesA(LPCSTR, LPCSTR book, LPRASENT
 }
 
 __declspec(dllexport) DWORD WINAPI RasEnumConnectionsA(LPRASCONNA connections, LPDWORD size, LPDWORD count) {
-    const MachineWriting writing;
+    const MachineHold hold;
+    const auto list = [&](auto* records) {
+        return List(records, size, count, g_machine.connections, [](auto& r, const FakeRasConnection& c, std::size_t i) {
+            r.hrasconn = reinterpret_cast<HRASCONN>(kFirstConnection + i);
+            Put(r.szEntryName, c.entryName);
+            Put(r.szDeviceType, c.deviceType);
+        });
+    };
     OSVERSIONINFOA version = {sizeof version, 0, 0, 0, 0, {}};
-    if (GetVersionExA(&version) && version.dwMajorVersion == 5 && version.dwMinorVersion == 0)
-        return EnumConnections(reinterpret_cast<RasConnWindows2000*>(connections), size, count);
-    return EnumConnections(connections, size, count);
+    const bool windows2000 = GetVersionExA(&version) && version.dwMajorVersion == 5 && version.dwMinorVersion == 0;
+    return windows2000 ? list(reinterpret_cast<RasConnWindows2000*>(connections)) : list(connections);
 }
 
 __declspec(dllexport) DWORD WINAPI RasGetProjectionInfoA(HRASCONN connection, RASPROJECTION projection, LPVOID info,
                                                          LPDWORD size) {
-    const MachineWriting writing;
+    const MachineHold hold;
     const ULONG_PTR index = reinterpret_cast<ULONG_PTR>(connection) - kFirstConnection;
     auto* ip = static_cast<RASPPPIPA*>(info);
     if (index >= g_machine.connections.size()) return ERROR_INVALID_HANDLE;
@@ -98,7 +94,7 @@ __declspec(dllexport) DWORD WINAPI RasGetProjectionInfoA(HRASCONN connection, RA
 
 __declspec(dllexport) DWORD WINAPI RasGetEntryPropertiesA(LPCSTR book, LPCSTR name, LPRASENTRYA entry, LPDWORD size,
                                                           LPBYTE, LPDWORD) {
-    const MachineWriting writing;
+    const MachineHold hold;
     if (book == nullptr || std::strcmp(book, kPhoneBookPath) != 0) return ERROR_CANNOT_OPEN_PHONEBOOK;
     const auto& entries = g_machine.phoneBook;
     const auto made = std::find_if(entries.begin(), entries.end(), [name](const auto& e) { return e.name == name; });
@@ -113,7 +109,7 @@ __declspec(dllexport) DWORD WINAPI RasGetEntryPropertiesA(LPCSTR book, LPCSTR na
     return ERROR_SUCCESS;
 }
 
-// Present so that the binding finds them; the library never calls them. One build lacks one.
+// Present so that the binding finds them; the library never calls them.
 __declspec(dllexport) DWORD WINAPI RasGetConnectStatusA(HRASCONN, LPRASCONNSTATUSA) { return ERROR_INVALID_HANDLE; }
 __declspec(dllexport) DWORD WINAPI RasDialA(LPRASDIALEXTENSIONS, LPCSTR, LPRASDIALPARAMSA, DWORD, LPVOID, LPHRASCONN) {
     return ERROR_CANNOT_FIND_PHONEBOOK_ENTRY;
@@ -121,8 +117,6 @@ __declspec(dllexport) DWORD WINAPI RasDialA(LPRASDIALEXTENSIONS, LPCSTR, LPRASDI
 __declspec(dllexport) DWORD WINAPI RasGetEntryDialParamsA(LPCSTR, LPRASDIALPARAMSA, LPBOOL) {
     return ERROR_CANNOT_FIND_PHONEBOOK_ENTRY;
 }
-#ifndef WITHOUT_RAS_HANG_UP
 __declspec(dllexport) DWORD WINAPI RasHangUpA(HRASCONN) { return ERROR_INVALID_HANDLE; }
-#endif
 
 }  // extern "C"

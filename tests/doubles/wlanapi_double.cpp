@@ -1,29 +1,19 @@
-// Wireless LAN listing the interfaces ("{GUID},...") or failure a test sets in the environment.
+// Wireless LAN listing the interfaces a test sets in the environment ("{GUID},...").
 #include <objbase.h>
 
-#include <atomic>
 #include <cstddef>
 
 #include "client_library_double.h"
-#include "wlan_double.h"
 
 namespace {
 
 // The system's layout, written out here so that the binding is checked against it, not itself.
-struct InterfaceInfo {
-    GUID interfaceGuid;
-    WCHAR description[256];
-    DWORD state;
-};
+struct InterfaceInfo { GUID interfaceGuid; WCHAR description[256]; DWORD state; };
 static_assert(sizeof(InterfaceInfo) == 532, "an interface item is 532 bytes");
-struct InterfaceList {
-    DWORD numberOfItems, index;
-    InterfaceInfo items[1];
-};
+struct InterfaceList { DWORD numberOfItems, index; InterfaceInfo items[1]; };
 
 constexpr DWORD kClientVersion = 2;
 constexpr std::size_t kGuidTextLength = 38;
-std::atomic<LONG> g_outstanding{0};
 char g_handleCookie;
 
 }  // namespace
@@ -33,23 +23,18 @@ extern "C" {
 __declspec(dllexport) DWORD WINAPI WlanOpenHandle(DWORD clientVersion, void* reserved, DWORD* negotiated,
                                                   HANDLE* client) {
     if (clientVersion != kClientVersion || reserved || !negotiated || !client) return ERROR_INVALID_PARAMETER;
-    if (EnvironmentText(kWlanDoubleVariable) == kWlanFailOpen) return ERROR_SERVICE_NOT_ACTIVE;
     *negotiated = kClientVersion;
     *client = &g_handleCookie;
-    ++g_outstanding;
     return ERROR_SUCCESS;
 }
 
 __declspec(dllexport) DWORD WINAPI WlanCloseHandle(HANDLE client, void* reserved) {
-    if (client != &g_handleCookie || reserved) return ERROR_INVALID_PARAMETER;
-    --g_outstanding;
-    return ERROR_SUCCESS;
+    return client != &g_handleCookie || reserved ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS;
 }
 
 __declspec(dllexport) DWORD WINAPI WlanEnumInterfaces(HANDLE client, void* reserved, InterfaceList** list) {
     if (client != &g_handleCookie || reserved || !list) return ERROR_INVALID_PARAMETER;
     const std::string scenario = EnvironmentText(kWlanDoubleVariable);
-    if (scenario == kWlanFailEnum) return ERROR_NOT_ENOUGH_MEMORY;
     const std::size_t slots = (scenario.size() + 1) / (kGuidTextLength + 1);  // one for each "{GUID}"
     const std::size_t size = offsetof(InterfaceList, items) + (slots + 1) * sizeof(InterfaceInfo);
     auto* result = static_cast<InterfaceList*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size));
@@ -60,18 +45,9 @@ __declspec(dllexport) DWORD WINAPI WlanEnumInterfaces(HANDLE client, void* reser
             ++result->numberOfItems;
     }
     *list = result;
-    ++g_outstanding;
     return ERROR_SUCCESS;
 }
 
-#ifndef WITHOUT_WLAN_FREE_MEMORY
-__declspec(dllexport) void WINAPI WlanFreeMemory(void* memory) {
-    if (!memory) return;
-    HeapFree(GetProcessHeap(), 0, memory);
-    --g_outstanding;
-}
-#endif
-
-__declspec(dllexport) LONG DoubleOutstanding() { return g_outstanding; }
+__declspec(dllexport) void WINAPI WlanFreeMemory(void* memory) { HeapFree(GetProcessHeap(), 0, memory); }
 
 }  // extern "C"

@@ -7,30 +7,23 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <optional>
 
 #include "registry_scenario.h"  // and <windows.h>, <string>, <vector>, system/handles.h
-#include "test_threads.h"
 
-struct ChildRun {
-    unsigned long exitCode;
-    std::string output;
-    bool hung = false;  // killed after the time-out
-};
+struct ChildRun { unsigned long exitCode = 0; std::string output; bool hung = false; };
 
-// The child is a copy of this executable, "<stem>-child.exe", since Wine keys a program's
-// settings by file name. Every member has an initializer, for designated initializers.
+// The child is a copy of this executable, "<stem>-child.exe", since Wine keys a program's settings
+// by file name. Every member has an initializer, for designated initializers.
 struct ChildOptions {
     std::string folder = "";          // where the copy lies (a double there comes first); "" = beside this
     std::string windowsVersion = "";  // Wine's name ("win98", "nt40", ...); "" = the prefix's own
-    // Load orders, e.g. {"iphlpapi", "native,builtin"}: Wine hands a child the WINE* variables of
-    // its own start-up, not the parent's, so these go into the child's program settings.
+    // Load orders ({"iphlpapi", "native,builtin"}) in the child's settings: Wine ignores our WINE* ones.
     std::vector<std::pair<std::string, std::string>> dllOverrides = {};
     // Put into the system directory for the run; only a load order preferring native files shows it.
     std::string systemDouble = "";
-    std::string childArgument = "1";       // what ChildArgument() answers in the child
-    unsigned long timeoutMs = 0xFFFFFFFF;  // then the child is killed as hung
+    std::string childArgument = "1";     // what ChildArgument() answers in the child
+    unsigned long timeoutMs = INFINITE;  // then the child is killed as hung
 };
 
 // Last on the child's command line, where gtest leaves it alone and no grandchild inherits it.
@@ -38,40 +31,26 @@ constexpr char kChildFlag[] = " --linkset_child=";
 
 // The argument a child was started with, or "" in a process that is no child.
 inline std::string ChildArgument() {
-    const std::string commandLine = GetCommandLineA();
-    const std::size_t flag = commandLine.find(kChildFlag);
-    return flag == std::string::npos ? std::string() : commandLine.substr(flag + std::strlen(kChildFlag));
+    const char* flag = std::strstr(GetCommandLineA(), kChildFlag);
+    return flag ? flag + std::strlen(kChildFlag) : "";
 }
 
 inline std::string ThisExecutablePath() {
-    std::string path(32768, '\0');
-    path.resize(GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size())));
-    return path;
-}
-inline std::string ThisExecutableFolder() {
-    const std::string path = ThisExecutablePath();
-    return path.substr(0, path.find_last_of("\\/"));
+    char path[MAX_PATH] = {};
+    return std::string(path, GetModuleFileNameA(nullptr, path, MAX_PATH));
 }
 inline std::string FileName(const std::string& path) { return path.substr(path.find_last_of("\\/") + 1); }
+inline std::string ThisExecutableFolder() { return ThisExecutablePath().erase(ThisExecutablePath().find_last_of('\\')); }
 
 // A path of the Linux side (a build folder, say) as Windows programs under Wine name it.
-inline std::string WinePath(const std::string& unixPath) {
-    std::string path = "Z:" + unixPath;
+inline std::string WinePath(std::string path) {
     std::replace(path.begin(), path.end(), '/', '\\');
-    return path;
+    return "Z:" + path;
 }
 
 // Runs `undo` when the scope ends: for what a test sets up and must take away again.
-class ScopeExit {
-public:
-    explicit ScopeExit(std::function<void()> undo) : m_undo(std::move(undo)) {}
-    ~ScopeExit() { m_undo(); }
-    ScopeExit(const ScopeExit&) = delete;
-    ScopeExit& operator=(const ScopeExit&) = delete;
-
-private:
-    std::function<void()> m_undo;
-};
+template <class Undo>
+struct ScopeExit { Undo undo; ~ScopeExit() { undo(); } };
 
 // A program started with `arguments` (and, `output` given, these standard handles), ended at scope exit.
 class RunningProgram {
@@ -104,63 +83,50 @@ private:
 
 // Runs the tests matching `gtestFilter` in a child set up by `options` and waits for it.
 inline ChildRun RunChild(const std::string& gtestFilter, const ChildOptions& options) {
-    // A copy of this executable with Wine's settings for a program of its name, both gone after.
+    // A copy of this executable with Wine's settings for a program of its name, gone after. A system
+    // double sets the prefix's own file (Wine's placeholder for its built-in library) aside until then;
+    // one set aside by a run that died is the original, kept.
     const std::string self = ThisExecutablePath(), name = FileName(self);
     const std::string path = (options.folder.empty() ? ThisExecutableFolder() : options.folder) + "\\" +
                              name.substr(0, name.size() - std::strlen(".exe")) + "-child.exe";
     const std::string settings = "Software\\Wine\\AppDefaults\\" + FileName(path);
+    char system[MAX_PATH] = {};
+    GetSystemDirectoryA(system, sizeof system);
+    const std::string installed = system + ("\\" + FileName(options.systemDouble)), saved = installed + ".linkset-saved";
+    const bool install = !options.systemDouble.empty();
+    if (install && GetFileAttributesA(saved.c_str()) == INVALID_FILE_ATTRIBUTES)
+        MoveFileExA(installed.c_str(), saved.c_str(), MOVEFILE_REPLACE_EXISTING);
     RegDeleteTreeA(HKEY_CURRENT_USER, settings.c_str());
-    const ScopeExit removeChild([&] {
+    const ScopeExit undo{[&] {
         DeleteFileA(path.c_str());
         RegDeleteTreeA(HKEY_CURRENT_USER, settings.c_str());
-    });
+        if (install && !MoveFileExA(saved.c_str(), installed.c_str(), MOVEFILE_REPLACE_EXISTING))
+            DeleteFileA(installed.c_str());
+    }};
     if (!options.windowsVersion.empty())
         SetRegistryString(HKEY_CURRENT_USER, settings, "Version", options.windowsVersion);
     for (const auto& [dll, order] : options.dllOverrides)
         SetRegistryString(HKEY_CURRENT_USER, settings + "\\DllOverrides", dll, order);
     if (!CopyFileA(self.c_str(), path.c_str(), FALSE)) throw std::runtime_error("cannot copy to " + path);
-    // A double in the system directory: the prefix's own file (Wine's placeholder for its built-in
-    // library) is set aside and put back; one set aside by a run that died is the original, kept.
-    std::optional<ScopeExit> restoreSystem;
-    if (!options.systemDouble.empty()) {
-        char directory[MAX_PATH] = {};
-        GetSystemDirectoryA(directory, sizeof directory);
-        const std::string installed = std::string(directory) + "\\" + FileName(options.systemDouble);
-        const std::string saved = installed + ".linkset-saved";
-        if (GetFileAttributesA(saved.c_str()) == INVALID_FILE_ATTRIBUTES)
-            MoveFileExA(installed.c_str(), saved.c_str(), MOVEFILE_REPLACE_EXISTING);
-        restoreSystem.emplace([installed, saved] {
-            DeleteFileA(installed.c_str());
-            MoveFileExA(saved.c_str(), installed.c_str(), MOVEFILE_REPLACE_EXISTING);
-        });
-        if (!CopyFileA(options.systemDouble.c_str(), installed.c_str(), FALSE))
-            throw std::runtime_error("cannot install " + options.systemDouble + " as " + installed);
-    }
+    if (install && !CopyFileA(options.systemDouble.c_str(), installed.c_str(), FALSE))
+        throw std::runtime_error("cannot install " + options.systemDouble + " as " + installed);
+    // Its output goes to a file of its own, read once it has ended or been killed as hung.
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    UniqueHandle readEnd, writeEnd;
-    if (!CreatePipe(readEnd.put(), writeEnd.put(), &inherit, 0)) throw std::runtime_error("cannot create pipe");
-    SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
+    const UniqueFileHandle output(CreateFileA((path + ".output").c_str(), GENERIC_READ | GENERIC_WRITE, 0, &inherit,
+                                              CREATE_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+    if (!output) throw std::runtime_error("cannot create " + path + ".output");
     const RunningProgram child(path, "--gtest_filter=" + gtestFilter + kChildFlag + options.childArgument,
-                        GetStdHandle(STD_INPUT_HANDLE), writeEnd.get());
-    writeEnd.reset();  // the child holds the only write end now, so reading ends with it
-    constexpr DWORD kNoExitCode = static_cast<DWORD>(-1);
-    ChildRun run{kNoExitCode, "", false};
-    {
-        TestThread reader([&] {
-            char buffer[4096];
-            for (DWORD got = 0; ReadFile(readEnd.get(), buffer, sizeof buffer, &got, nullptr) && got > 0;)
-                run.output.append(buffer, got);
-        });
-        run.hung = WaitForSingleObject(child.Handle(), options.timeoutMs) == WAIT_TIMEOUT;
-        if (run.hung) TerminateProcess(child.Handle(), kNoExitCode);
-    }
+                               GetStdHandle(STD_INPUT_HANDLE), output.get());
+    ChildRun run;
+    run.hung = WaitForSingleObject(child.Handle(), options.timeoutMs) == WAIT_TIMEOUT;
+    if (run.hung) TerminateProcess(child.Handle(), ERROR_TIMEOUT);
     WaitForSingleObject(child.Handle(), INFINITE);
     GetExitCodeProcess(child.Handle(), &run.exitCode);
+    run.output.resize(GetFileSize(output.get(), nullptr));
+    DWORD got = 0;
+    SetFilePointer(output.get(), 0, nullptr, FILE_BEGIN);
+    ReadFile(output.get(), run.output.data(), static_cast<DWORD>(run.output.size()), &got, nullptr);
     return run;
-}
-inline ChildRun RunAsWindowsVersion(const std::string& version, const std::string& gtestFilter,
-                                    const std::string& childArgument = "1") {
-    return RunChild(gtestFilter, {.windowsVersion = version, .childArgument = childArgument});
 }
 
 // True when the child failed no test and passed at least one (the others skip themselves).

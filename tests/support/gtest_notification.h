@@ -3,19 +3,17 @@
 
 #include <windows.h>
 
+#include <memory>
+
 namespace testing::internal {
 
 class Notification {
 public:
-    Notification() : m_event(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
-    ~Notification() { CloseHandle(m_event); }
-    Notification(const Notification&) = delete;
-    Notification& operator=(const Notification&) = delete;
-    void Notify() { SetEvent(m_event); }
-    void WaitForNotification() { WaitForSingleObject(m_event, INFINITE); }
+    void Notify() { SetEvent(m_event.get()); }
+    void WaitForNotification() { WaitForSingleObject(m_event.get(), INFINITE); }
 
 private:
-    HANDLE m_event;
+    std::unique_ptr<void, decltype(&CloseHandle)> m_event{CreateEventA(nullptr, TRUE, FALSE, nullptr), &CloseHandle};
 };
 
 }  // namespace testing::internal

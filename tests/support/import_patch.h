@@ -9,10 +9,9 @@
 
 class ImportPatch {
 public:
-    // `module` imports dll!function (LinkSet.dll, or a test executable for code linked into it).
-    // Throws when there is no such import, so a test never silently patches nothing. For a
-    // replacement that passes calls on, *original is set before the slot changes, since other
-    // threads (the runtime's own) may call through it at once.
+    // `module` (LinkSet.dll, or a test executable for code linked into it) imports dll!function; no
+    // such import throws, so nothing is patched silently. *original is set before the slot changes,
+    // since other threads (the runtime's own) may call through it at once.
     template <class F>
     ImportPatch(HMODULE module, const char* dll, const char* function, F replacement, F* original = nullptr)
         : m_slot(Find(module, dll, function)) {
@@ -23,13 +22,10 @@ public:
     }
     ~ImportPatch() { Write(m_slot, m_original); }
     ImportPatch(const ImportPatch&) = delete;
-    ImportPatch& operator=(const ImportPatch&) = delete;
 
 private:
     template <class T>
-    static T* At(HMODULE module, ULONG_PTR offset) {
-        return reinterpret_cast<T*>(reinterpret_cast<BYTE*>(module) + offset);
-    }
+    static T* At(HMODULE module, ULONG_PTR offset) { return reinterpret_cast<T*>(reinterpret_cast<BYTE*>(module) + offset); }
     static void Write(void** slot, void* value) {
         DWORD protection = 0;
         VirtualProtect(slot, sizeof(void*), PAGE_READWRITE, &protection);
@@ -52,9 +48,8 @@ private:
         return nullptr;
     }
 
-    void** m_slot;
+    void** const m_slot;
     void* m_original = nullptr;
 };
 
-// The module of the running test executable.
 inline HMODULE ThisExecutable() { return GetModuleHandleA(nullptr); }

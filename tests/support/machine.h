@@ -1,14 +1,14 @@
 // A made-up machine: what IP Helper, the registry, wireless LAN and Remote Access answer the process.
 #pragma once
 
+#include "fake_ip_helper.h"  // first: winsock2.h must come before windows.h
+
 #include <gtest/gtest.h>
 
 #include <optional>
 
-#include "fake_ip_helper.h"
-#include "fake_ras.h"
+#include "client_library_double.h"
 #include "registry_scenario.h"
-#include "wlan_double.h"
 
 struct Machine {
     FakeIpHelper ipHelper;

@@ -5,21 +5,18 @@
 
 class NamedProcess {
 public:
-    explicit NamedProcess(const std::string& fileName)
-        : m_copy(ThisExecutableFolder() + "\\" + fileName), m_program(m_copy.path, "") {}
-
-    DWORD Id() const { return m_program.Id(); }
-    const std::string& Path() const { return m_copy.path; }
+    explicit NamedProcess(const std::string& fileName) : m_path(ThisExecutableFolder() + "\\" + fileName) {
+        if (!CopyFileA((ThisExecutableFolder() + "\\waiting_process.exe").c_str(), m_path.c_str(), FALSE))
+            throw std::runtime_error("cannot copy to " + m_path);
+        m_program.emplace(m_path, "");
+    }
+    ~NamedProcess() {
+        m_program.reset();  // the copy can go once its process has
+        DeleteFileA(m_path.c_str());
+    }
+    DWORD Id() const { return m_program->Id(); }
 
 private:
-    struct CopiedFile {  // deleted last, once the process is gone
-        explicit CopiedFile(const std::string& to) : path(to) {
-            if (!CopyFileA((ThisExecutableFolder() + "\\waiting_process.exe").c_str(), path.c_str(), FALSE))
-                throw std::runtime_error("cannot copy to " + path);
-        }
-        ~CopiedFile() { DeleteFileA(path.c_str()); }
-        std::string path;
-    };
-    CopiedFile m_copy;
-    RunningProgram m_program;
+    std::string m_path;
+    std::optional<RunningProgram> m_program;
 };

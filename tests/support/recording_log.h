@@ -20,14 +20,12 @@ public:
     }
     std::vector<std::string> Lines() const { const Hold hold(m_lock); return m_lines; }
     void Clear() { const Hold hold(m_lock); m_lines.clear(); }
-    // True when exactly one line was written: `line` and "\n".
-    bool WroteOnly(const std::string& line) const { return Lines() == std::vector<std::string>{line + "\n"}; }
 
     std::atomic<bool> enabled{true};
 
 private:
     struct Hold {
-        explicit Hold(SRWLOCK& lock) : lock(lock) { AcquireSRWLockExclusive(&lock); }
+        explicit Hold(SRWLOCK& held) : lock(held) { AcquireSRWLockExclusive(&lock); }
         ~Hold() { ReleaseSRWLockExclusive(&lock); }
         SRWLOCK& lock;
     };
@@ -36,14 +34,10 @@ private:
 };
 
 // Installs a log through a setter (the static library's or the DLL's LsSetDebugOutput) for a scope.
-class ScopedDebugLog {
-public:
+struct ScopedDebugLog {
     using Setter = void (*)(IDebugLog*);
-    ScopedDebugLog(RecordingDebugLog& log, Setter setter) : m_setter(setter) { m_setter(&log); }
-    ~ScopedDebugLog() { m_setter(nullptr); }
+    ScopedDebugLog(RecordingDebugLog& log, Setter set) : setter(set) { set(&log); }
+    ~ScopedDebugLog() { setter(nullptr); }
     ScopedDebugLog(const ScopedDebugLog&) = delete;
-    ScopedDebugLog& operator=(const ScopedDebugLog&) = delete;
-
-private:
-    Setter m_setter;
+    const Setter setter;
 };

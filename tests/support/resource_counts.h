@@ -3,6 +3,7 @@
 
 #include <malloc.h>
 
+#include <algorithm>
 #include <stdexcept>
 #include <vector>
 
@@ -10,16 +11,8 @@
 
 // The handles (registry keys too) this process holds: Wine's GetProcessHandleCount answers 0.
 inline long ProcessHandleCount() {
-    struct Table {  // the system's handle table
-        ULONG count;
-        struct {
-            USHORT processId, creatorBackTraceIndex;
-            UCHAR objectTypeIndex, handleAttributes;
-            USHORT handleValue;
-            void* object;
-            ULONG grantedAccess;
-        } entries[1];
-    };
+    struct Entry { ULONG processId; UCHAR type, attributes; USHORT value; void* object; ULONG access; };
+    struct Table { ULONG count; Entry entries[1]; };  // the system's handle table
     constexpr ULONG kSystemHandleInformation = 16;
     constexpr LONG kInfoLengthMismatch = static_cast<LONG>(0xC0000004);
     using Query = LONG(WINAPI*)(ULONG infoClass, void* buffer, ULONG size, ULONG* needed);
@@ -32,10 +25,8 @@ inline long ProcessHandleCount() {
         buffer.resize(buffer.size() * 2);
     }
     const auto* table = reinterpret_cast<const Table*>(buffer.data());
-    long mine = 0;
-    const auto self = static_cast<USHORT>(GetCurrentProcessId());
-    for (ULONG i = 0; i < table->count; ++i) mine += table->entries[i].processId == self;
-    return mine;
+    return std::count_if(table->entries, table->entries + table->count,
+                         [](const Entry& entry) { return entry.processId == GetCurrentProcessId(); });
 }
 
 // Bytes in use on the C runtime's heap and the process heap: Wine reports no private bytes.
@@ -55,8 +46,7 @@ inline unsigned long long HeapBytesInUse() {
 
 inline bool IsModuleLoaded(const char* name) { return GetModuleHandleA(name) != nullptr; }
 
-// The handle count at construction, and how many more are open now.
-struct HandleCount {
+struct HandleCount {  // the count at construction; Added(): how many more are open now
     long Added() const { return ProcessHandleCount() - before; }
     const long before = ProcessHandleCount();
 };

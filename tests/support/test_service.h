@@ -5,13 +5,12 @@
 
 class TestService {
 public:
-    enum class Behaviour { Runs, StaysStarting };  // how far it gets once started
+    enum class Behaviour { Runs };  // how far it gets once started: running, until stopped
 
-    TestService(const std::string& name, Behaviour behaviour)
+    TestService(const std::string& name, Behaviour)
         : m_name(name), m_manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS)) {
         Remove(name);
-        const std::string command = "\"" + ThisExecutableFolder() + "\\idle_service.exe\" " +
-                                    (behaviour == Behaviour::Runs ? "runs" : "stays-starting");
+        const std::string command = "\"" + ThisExecutableFolder() + "\\idle_service.exe\"";
         m_service.reset(CreateServiceA(m_manager.get(), name.c_str(), name.c_str(), SERVICE_ALL_ACCESS,
                                        SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE,
                                        command.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
@@ -22,10 +21,9 @@ public:
         Remove(m_name);
     }
 
-    // Starts it and waits until it runs.
-    void Start() {
+    void Start() {  // and waits (20 s at most) until it runs
         if (!StartServiceA(m_service.get(), 0, nullptr)) throw std::runtime_error("cannot start the service");
-        for (int polls = 0; State() != SERVICE_RUNNING; ++polls, Sleep(20))  // 20 s at most
+        for (int polls = 0; State() != SERVICE_RUNNING; ++polls, Sleep(20))
             if (polls == 1000) throw std::runtime_error("the service did not start");
     }
     DWORD State() const {  // SERVICE_STOPPED, SERVICE_RUNNING, ...
@@ -39,11 +37,10 @@ public:
             throw std::runtime_error("cannot reconfigure the service");
     }
 
-    // Stops (one still starting takes the request too) and deletes the service of that name, and
-    // returns once the service manager has let it go.
+    // Stops and deletes the service of that name; returns once the manager lets it go (20 s at most).
     static void Remove(const std::string& name) {
         const UniqueServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-        for (int polls = 0; polls < 1000; ++polls, Sleep(20)) {  // 20 s at most
+        for (int polls = 0; polls < 1000; ++polls, Sleep(20)) {
             const UniqueServiceHandle service(OpenServiceA(manager.get(), name.c_str(), SERVICE_ALL_ACCESS));
             if (!service) return;
             SERVICE_STATUS status = {};
