@@ -4,7 +4,6 @@
 #include <linkset/linkset.h>
 #include <sddl.h>
 
-#include "child_process.h"
 #include "client_library_double.h"
 #include "named_process.h"
 #include "recording_log.h"
