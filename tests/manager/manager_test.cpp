@@ -357,8 +357,7 @@ TEST(ManagerQueries, FiltersCountEveryPortAndAddressQueriesTellTheNumberNeeded) 
     EXPECT_EQ(manager.GetWinsServers(nullptr, 0, &count), LS_ERROR_BUFFER_TOO_SMALL);
 }
 
-// Plain text is read without scanf, yet every text must read as scanf's "%ld.%ld.%ld.%ld" does:
-// each part modulo 256 in network order, and 0 for a part of 65535 or a missing one.
+// Plain text is read without scanf, yet every text must read exactly as scanf's "%ld.%ld.%ld.%ld" does.
 TEST(ParseDottedAddress, ReadsEveryTextAsScanfDoes) {
     const auto byScanf = [](const char* text) {
         long p[4] = {65535, 65535, 65535, 65535};
