@@ -1,5 +1,4 @@
-// Reaches into a manager for tests and benchmarks: seeds its port list, runs single ticks of its
-// cycle without the maintenance thread, and reads its ports as a host does.
+// For tests and benchmarks: seeds a manager's ports, runs single ticks without its thread, reads ports as a host.
 #pragma once
 
 #include <cstring>

@@ -4,7 +4,6 @@
 #include <linkset/linkset.h>
 #include <sddl.h>
 
-#include "child_process.h"
 #include "client_library_double.h"
 #include "named_process.h"
 #include "recording_log.h"
@@ -27,9 +26,8 @@ void AllowOnlyReading(const char* path) {
     ASSERT_EQ(RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, descriptor), ERROR_SUCCESS);
 }
 
-// Each row is a machine: one value stored as "TunnelEstablished", "ClientConnected" and "State",
-// Aventail's service key and processes (bit 0 "ngvpnmgr.exe", bit 1 "ngmonitor.exe"). One plug-in
-// of each kind lives through the rows: reading nothing, Cisco 3000 keeps its answer.
+// Each row is a machine: one value under all three names, Aventail's service key, processes (bits of names).
+// One plug-in of each kind lives through the rows: reading nothing, Cisco 3000 keeps its answer.
 TEST(RegistryAndProcessTraces, AnswersOfCisco3000CheckpointAndAventail) {
     enum Stored { kNoKey, kDword, kBinary4, kDword8 };  // kBinary4: REG_BINARY; kDword8: eight bytes typed REG_DWORD
     const struct { const char* name; Stored stored; DWORD value; bool service; int running; bool readOnly; uint32_t checkpoint, cisco, aventail; }
@@ -68,8 +66,7 @@ TEST(RegistryAndProcessTraces, AnswersOfCisco3000CheckpointAndAventail) {
     }
 }
 
-// Building the plug-in, as the install exports do, reports the driver key of its Windows family
-// only: "0" (NT) in a winxp child, "1" (9x) in a win98 one.
+// The install export reports only the driver key of the child's Windows family: 0 NT (winxp), 1 9x (win98).
 TEST(Cisco3000, ReportsTheDriverKeyOfItsWindowsFamily) {
     const char* const driverKeys[] = {"SYSTEM\\CurrentControlSet\\Services\\CVPNDRV", "System\\CurrentControlSet\\Services\\VxD\\CVPNDrv"};
     if (ChildArgument().empty())

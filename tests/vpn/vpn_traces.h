@@ -1,8 +1,6 @@
 // VPN clients' registry traces (Juniper's in the 32-bit view) and the tunnel values three of them keep.
 #pragma once
 
-#include <windows.h>
-
 #include "registry_scenario.h"
 
 inline constexpr char kCiscoKey[] = "SOFTWARE\\Cisco Systems\\VPN Client";
