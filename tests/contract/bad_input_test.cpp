@@ -1,5 +1,4 @@
-// Bad input through the real DLL: buffers between guard pages, null outputs, every plug-in kind,
-// logs that say no or come and go. (The installer's null and huge texts: reference_host.)
+// Bad input through the real DLL. (The installer's null and huge texts: reference_host.)
 #include <gtest/gtest.h>
 #include <linkset/linkset.h>
 
@@ -74,8 +73,7 @@ TEST_F(BadInput, EveryPlugInKindAndTheExtremesGetTheirAnswer) {
     EXPECT_EQ(GetProcAddress(dll, MAKEINTRESOURCEA(4)), GetProcAddress(dll, MAKEINTRESOURCEA(5)));
 }
 
-// Host threads write lines while the log is swapped, removed and replaced by one that says no:
-// every line reaches a willing log whole, or not at all.
+// While host threads write lines and the log is swapped for one that says no or none, lines arrive whole or not at all.
 TEST_F(BadInput, LogsThatSayNoOrComeAndGoWhileLinesAreWritten) {
     static RecordingDebugLog willing, unwilling;
     unwilling.enabled = false;
