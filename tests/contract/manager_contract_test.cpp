@@ -1,5 +1,4 @@
-// The manager through the real LinkSet.dll, as a GCC-built host uses it: created and deleted a
-// thousand times. (Slot 1 of a host's own table: reference_host.)
+// A GCC-built host's managers through the real LinkSet.dll. (Slot 1 of a host's own table: reference_host.)
 #include <gtest/gtest.h>
 #include <linkset/linkset.h>
 
