@@ -68,7 +68,6 @@ DWORD WINAPI QuickStopWait(HANDLE handle, DWORD ms) { return g_realStopWait(hand
 DWORD(WINAPI* g_realStartWait)(DWORD, const HANDLE*, BOOL, DWORD, BOOL) = nullptr;
 DWORD WINAPI QuickStartWait(DWORD n, const HANDLE* h, BOOL all, DWORD ms, BOOL a) { return g_realStartWait(n, h, all, Quick(ms), a); }
 
-// Entry points resolved at run time: recorded, or failed when it is the one.
 const char* g_failingEntryPoint = "";
 std::set<std::string> g_resolved;
 decltype(&GetProcAddress) g_realGetProcAddress = nullptr;
@@ -183,7 +182,6 @@ TEST(FaultSweepChild, RunsAHostWithOneFunctionFailing) {
     EXPECT_TRUE(handles <= 0 && heap <= 0) << "handles or heap bytes left";
 
     if (role != "record") return;
-    // The functions that can fail, imported by name (read from the import table) or resolved at run time.
     const UniqueModule module(LoadLibraryA(kLibrary));
     char* base = reinterpret_cast<char*>(module.get());
     const auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
