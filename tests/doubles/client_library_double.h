@@ -8,6 +8,8 @@
 #include <cstring>
 #include <string>
 
+#include "test_threads.h"
+
 constexpr char kWlanDoubleVariable[] = "LINKSET_WLAN_DOUBLE";  // wlanapi.dll lists these: "{GUID},{GUID}..."
 // cmondll.dll: "version 0" makes the version call answer 0, "refuse" refuses registration.
 constexpr char kCmonSteering[] = "LINKSET_CMONDLL", kCmonCalls[] = "LINKSET_CMONDLL_CALLS";
@@ -43,10 +45,6 @@ inline BOOL ReleaseRuntimeAtUnload(DWORD reason) {
 
 // Every call takes the made-up machine alone: a test may replace it, reading an entry may change it.
 inline SRWLOCK g_machineLock = SRWLOCK_INIT;
-struct MachineHold {
-    MachineHold() { AcquireSRWLockExclusive(&g_machineLock); }
-    ~MachineHold() { ReleaseSRWLockExclusive(&g_machineLock); }
-};
 
 // The two-step size protocol: the caller learns the size it needs either way.
 template <class Size>

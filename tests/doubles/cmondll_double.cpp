@@ -1,6 +1,5 @@
 // NetScreen's event library (client_library_double.h), exporting 32-bit stdcall names or plain ones.
 #include "client_library_double.h"
-#include "system/handles.h"
 
 #ifdef PLAIN_NAMES
 #define NAMED(decorated, plain) __asm__(plain)
@@ -12,9 +11,11 @@ using IkeCallback = uint32_t (*)(uint32_t code);
 IkeCallback g_callback = nullptr;
 
 extern "C" {
-__declspec(dllexport) uint32_t Register(IkeCallback, uint32_t, const char*) NAMED("_RegisterForIKEEvent@12", "RegisterForIKEEvent");
+__declspec(dllexport) uint32_t Register(IkeCallback, uint32_t, const char*)
+    NAMED("_RegisterForIKEEvent@12", "RegisterForIKEEvent");
 #ifndef WITHOUT_UNREGISTER
-__declspec(dllexport) uint32_t Unregister(uint32_t, const char*) NAMED("_UnRegisterFromIKEEvent@8", "UnRegisterFromIKEEvent");
+__declspec(dllexport) uint32_t Unregister(uint32_t, const char*)
+    NAMED("_UnRegisterFromIKEEvent@8", "UnRegisterFromIKEEvent");
 #endif
 __declspec(dllexport) uint32_t Version(uint32_t*, uint32_t*) NAMED("_GetEventAPIVersion@8", "GetEventAPIVersion");
 
@@ -34,17 +35,15 @@ uint32_t Version(uint32_t* version, uint32_t* revision) {
     return 1;
 }
 
-DWORD WINAPI Deliver(void* code) { return g_callback(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(code))); }
 __declspec(dllexport) uint32_t RaiseIkeEvent(uint32_t code) {
-    const UniqueHandle thread(CreateThread(nullptr, 0, &Deliver, reinterpret_cast<void*>(uintptr_t{code}), 0, nullptr));
-    DWORD answer = 0;
-    WaitForSingleObject(thread.get(), INFINITE);
-    GetExitCodeThread(thread.get(), &answer);
+    uint32_t answer = 0;
+    TestThread([&] { answer = g_callback(code); }).Join();
     return answer;
 }
 
 BOOL WINAPI DllMain(HINSTANCE, DWORD reason, void*) {
-    if (reason == DLL_PROCESS_ATTACH || reason == DLL_PROCESS_DETACH) NoteCall(kCmonCalls, reason == DLL_PROCESS_ATTACH ? "load" : "free");
+    if (reason == DLL_PROCESS_ATTACH || reason == DLL_PROCESS_DETACH)
+        NoteCall(kCmonCalls, reason == DLL_PROCESS_ATTACH ? "load" : "free");
     return ReleaseRuntimeAtUnload(reason);
 }
 }  // extern "C"

@@ -39,7 +39,9 @@ __declspec(dllexport) int32_t ConAPI_GetRuleData(void* session, unsigned char* r
     g_nextRule = 0;
     return Noted(session, "R", ReadRule(rule));
 }
-__declspec(dllexport) int32_t ConAPI_GetNextRuleData(void* session, unsigned char* rule) { return Noted(session, "N", ReadRule(rule)); }
+__declspec(dllexport) int32_t ConAPI_GetNextRuleData(void* session, unsigned char* rule) {
+    return Noted(session, "N", ReadRule(rule));
+}
 __declspec(dllexport) int32_t ConAPI_Close(void* session) { return Noted(session, "C", 0); }
 
 BOOL WINAPI DllMain(HINSTANCE, DWORD reason, void*) { return ReleaseRuntimeAtUnload(reason); }

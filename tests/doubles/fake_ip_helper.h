@@ -24,8 +24,7 @@ struct FakeAdapter {
     DWORD speed = 100000000;  // bits per second in the interface table
 };
 
-// The call that fails, as on a real system: the second GetAdaptersInfo (the list grew between
-// the two calls), GetIfTable (not supported), GetPerAdapterInfo (no data).
+// The call that fails as on a real system: GetAdaptersInfo's second (the list grew), GetIfTable, GetPerAdapterInfo.
 enum class IpHelperFault { None, AdapterListRead, InterfaceTable, PerAdapterInfo };
 
 struct FakeIpHelper { std::vector<FakeAdapter> adapters; IpHelperFault fault = IpHelperFault::None; };

@@ -22,7 +22,8 @@ FakeIpHelper MachineOfFile() {
         for (std::string& text : field) std::getline(fields, text, '\t');
         machine.adapters.push_back({.name = field[0], .description = field[3],
                                     .type = static_cast<UINT>(std::strtoul(field[1].c_str(), nullptr, 10)),
-                                    .index = std::strtoul(field[2].c_str(), nullptr, 10), .addresses = {{field[4], field[5]}}});
+                                    .index = std::strtoul(field[2].c_str(), nullptr, 10),
+                                    .addresses = {{field[4], field[5]}}});
     }
     return machine;
 }
@@ -38,8 +39,12 @@ template <class Item>  // an address, or an address and its mask
 void Chain(IP_ADDR_STRING& first, const std::vector<Item>& items, IP_ADDR_STRING*& spare) {
     for (std::size_t i = 0; i < items.size(); ++i) {
         IP_ADDR_STRING* entry = i == 0 ? &first : spare++;
-        if constexpr (std::is_same_v<Item, std::string>) Put(entry->IpAddress.String, items[i]);
-        else Put(entry->IpAddress.String, items[i].first), Put(entry->IpMask.String, items[i].second);
+        if constexpr (std::is_same_v<Item, std::string>) {
+            Put(entry->IpAddress.String, items[i]);
+        } else {
+            Put(entry->IpAddress.String, items[i].first);
+            Put(entry->IpMask.String, items[i].second);
+        }
         if (i > 0) (i == 1 ? &first : entry - 1)->Next = entry;  // spare entries follow each other
     }
 }
@@ -49,21 +54,22 @@ void Chain(IP_ADDR_STRING& first, const std::vector<Item>& items, IP_ADDR_STRING
 extern "C" {
 
 __declspec(dllexport) void SetFakeIpHelper(const FakeIpHelper* machine) {
-    const MachineHold hold;
+    const SrwHold hold(g_machineLock);
     g_machine = machine ? *machine : FakeIpHelper{};
 }
 __declspec(dllexport) LONG LastIfTableOrder() { return g_lastIfTableOrder; }
 __declspec(dllexport) LONG AdapterListCalls() { return g_adapterListCalls; }
 
 __declspec(dllexport) DWORD WINAPI GetAdaptersInfo(IP_ADAPTER_INFO* buffer, ULONG* size) {
-    const MachineHold hold;
+    const SrwHold hold(g_machineLock);
     const std::vector<FakeAdapter>& adapters = g_machine.adapters;
     ++g_adapterListCalls;
     if (adapters.empty()) return ERROR_NO_DATA;
     std::size_t spareEntries = 0;
     for (const FakeAdapter& a : adapters)
         spareEntries += Spare(a.addresses) + Spare(a.gateways) + Spare(a.primaryWins) + Spare(a.secondaryWins);
-    ULONG needed = static_cast<ULONG>(adapters.size() * sizeof(IP_ADAPTER_INFO) + spareEntries * sizeof(IP_ADDR_STRING));
+    ULONG needed =
+        static_cast<ULONG>(adapters.size() * sizeof(IP_ADAPTER_INFO) + spareEntries * sizeof(IP_ADDR_STRING));
     if (buffer != nullptr && g_machine.fault == IpHelperFault::AdapterListRead) needed += sizeof(IP_ADAPTER_INFO);
     if (!Fits(buffer, size, needed)) return ERROR_BUFFER_OVERFLOW;
     std::memset(buffer, 0, needed);
@@ -90,7 +96,7 @@ __declspec(dllexport) DWORD WINAPI GetAdaptersInfo(IP_ADAPTER_INFO* buffer, ULON
 }
 
 __declspec(dllexport) DWORD WINAPI GetIfTable(MIB_IFTABLE* table, ULONG* size, BOOL order) {
-    const MachineHold hold;
+    const SrwHold hold(g_machineLock);
     g_lastIfTableOrder = order;
     if (g_machine.fault == IpHelperFault::InterfaceTable) return ERROR_NOT_SUPPORTED;
     const std::vector<FakeAdapter>& adapters = g_machine.adapters;
@@ -106,12 +112,14 @@ __declspec(dllexport) DWORD WINAPI GetIfTable(MIB_IFTABLE* table, ULONG* size, B
 }
 
 __declspec(dllexport) DWORD WINAPI GetPerAdapterInfo(ULONG index, IP_PER_ADAPTER_INFO* buffer, ULONG* size) {
-    const MachineHold hold;
+    const SrwHold hold(g_machineLock);
     const auto& adapters = g_machine.adapters;
-    const auto made = std::find_if(adapters.begin(), adapters.end(), [index](const auto& a) { return a.index == index; });
+    const auto made =
+        std::find_if(adapters.begin(), adapters.end(), [index](const auto& a) { return a.index == index; });
     if (made == adapters.end()) return ERROR_INVALID_PARAMETER;
     if (g_machine.fault == IpHelperFault::PerAdapterInfo) return ERROR_NO_DATA;
-    if (!Fits(buffer, size, static_cast<ULONG>(sizeof(IP_PER_ADAPTER_INFO) + Spare(made->dns) * sizeof(IP_ADDR_STRING))))
+    const std::size_t needed = sizeof(IP_PER_ADAPTER_INFO) + Spare(made->dns) * sizeof(IP_ADDR_STRING);
+    if (!Fits(buffer, size, static_cast<ULONG>(needed)))
         return ERROR_BUFFER_OVERFLOW;
     std::memset(buffer, 0, *size);
     auto* spare = reinterpret_cast<IP_ADDR_STRING*>(buffer + 1);

@@ -49,7 +49,7 @@ DWORD List(Record* records, DWORD* size, DWORD* count, const std::vector<Item>& 
 extern "C" {
 
 __declspec(dllexport) void SetFakeRas(const FakeRas* machine) {
-    const MachineHold hold;
+    const SrwHold hold(g_machineLock);
     g_machine = machine ? *machine : FakeRas{};
     g_grown.assign(g_machine.phoneBook.size(), false);
 }
@@ -58,7 +58,7 @@ __declspec(dllexport) LONG PhoneBookListings() { return g_listings; }
 __declspec(dllexport) DWORD WINAPI RasEnumEntriesA(LPCSTR, LPCSTR book, LPRASENTRYNAMEA entries, LPDWORD size,
                                                    LPDWORD count) {
     ++g_listings;
-    const MachineHold hold;
+    const SrwHold hold(g_machineLock);
     if (book != nullptr) return ERROR_CANNOT_OPEN_PHONEBOOK;  // the machine has the default one only
     return List(entries, size, count, g_machine.phoneBook, [](RASENTRYNAMEA& r, const FakeRasEntry& e, std::size_t) {
         Put(r.szEntryName, e.name);
@@ -67,9 +67,9 @@ __declspec(dllexport) DWORD WINAPI RasEnumEntriesA(LPCSTR, LPCSTR book, LPRASENT
 }
 
 __declspec(dllexport) DWORD WINAPI RasEnumConnectionsA(LPRASCONNA connections, LPDWORD size, LPDWORD count) {
-    const MachineHold hold;
+    const SrwHold hold(g_machineLock);
     const auto list = [&](auto* records) {
-        return List(records, size, count, g_machine.connections, [](auto& r, const FakeRasConnection& c, std::size_t i) {
+        return List(records, size, count, g_machine.connections, [](auto& r, const FakeRasConnection& c, auto i) {
             r.hrasconn = reinterpret_cast<HRASCONN>(kFirstConnection + i);
             Put(r.szEntryName, c.entryName);
             Put(r.szDeviceType, c.deviceType);
@@ -82,7 +82,7 @@ __declspec(dllexport) DWORD WINAPI RasEnumConnectionsA(LPRASCONNA connections, L
 
 __declspec(dllexport) DWORD WINAPI RasGetProjectionInfoA(HRASCONN connection, RASPROJECTION projection, LPVOID info,
                                                          LPDWORD size) {
-    const MachineHold hold;
+    const SrwHold hold(g_machineLock);
     const ULONG_PTR index = reinterpret_cast<ULONG_PTR>(connection) - kFirstConnection;
     auto* ip = static_cast<RASPPPIPA*>(info);
     if (index >= g_machine.connections.size()) return ERROR_INVALID_HANDLE;
@@ -94,7 +94,7 @@ __declspec(dllexport) DWORD WINAPI RasGetProjectionInfoA(HRASCONN connection, RA
 
 __declspec(dllexport) DWORD WINAPI RasGetEntryPropertiesA(LPCSTR book, LPCSTR name, LPRASENTRYA entry, LPDWORD size,
                                                           LPBYTE, LPDWORD) {
-    const MachineHold hold;
+    const SrwHold hold(g_machineLock);
     if (book == nullptr || std::strcmp(book, kPhoneBookPath) != 0) return ERROR_CANNOT_OPEN_PHONEBOOK;
     const auto& entries = g_machine.phoneBook;
     const auto made = std::find_if(entries.begin(), entries.end(), [name](const auto& e) { return e.name == name; });

@@ -1,5 +1,4 @@
-// Starting programs, and this test executable again as a child set up the way a test needs; the
-// child runs the tests its filter selects, which read ChildArgument() and skip when it is empty.
+// Starting programs, and this test executable again as a child whose tests read ChildArgument().
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,10 +10,12 @@
 
 #include "registry_scenario.h"  // and <windows.h>, <string>, <vector>, system/handles.h
 
-struct ChildRun { unsigned long exitCode = 0; std::string output; bool hung = false; };
+struct ChildRun {
+    unsigned long exitCode = 0;
+    std::string output;
+    bool hung = false;
+};
 
-// The child is a copy of this executable, "<stem>-child.exe", since Wine keys a program's settings
-// by file name. Every member has an initializer, for designated initializers.
 struct ChildOptions {
     std::string folder = "";          // where the copy lies (a double there comes first); "" = beside this
     std::string windowsVersion = "";  // Wine's name ("win98", "nt40", ...); "" = the prefix's own
@@ -29,7 +30,6 @@ struct ChildOptions {
 // Last on the child's command line, where gtest leaves it alone and no grandchild inherits it.
 constexpr char kChildFlag[] = " --linkset_child=";
 
-// The argument a child was started with, or "" in a process that is no child.
 inline std::string ChildArgument() {
     const char* flag = std::strstr(GetCommandLineA(), kChildFlag);
     return flag ? flag + std::strlen(kChildFlag) : "";
@@ -40,7 +40,9 @@ inline std::string ThisExecutablePath() {
     return std::string(path, GetModuleFileNameA(nullptr, path, MAX_PATH));
 }
 inline std::string FileName(const std::string& path) { return path.substr(path.find_last_of("\\/") + 1); }
-inline std::string ThisExecutableFolder() { return ThisExecutablePath().erase(ThisExecutablePath().find_last_of('\\')); }
+inline std::string ThisExecutableFolder() {
+    return ThisExecutablePath().erase(ThisExecutablePath().find_last_of('\\'));
+}
 
 // A path of the Linux side (a build folder, say) as Windows programs under Wine name it.
 inline std::string WinePath(std::string path) {
@@ -48,24 +50,28 @@ inline std::string WinePath(std::string path) {
     return "Z:" + path;
 }
 
-// Runs `undo` when the scope ends: for what a test sets up and must take away again.
 template <class Undo>
 struct ScopeExit { Undo undo; ~ScopeExit() { undo(); } };
 
-// A program started with `arguments` (and, `output` given, these standard handles), ended at scope exit.
+// A program started with `arguments`, ended at scope exit. Its output goes to `output` or is discarded;
+// its input is a pipe that stays empty, so that a shell reading it waits.
 class RunningProgram {
 public:
-    RunningProgram(const std::string& path, const std::string& arguments, HANDLE input = nullptr,
-                   HANDLE output = nullptr) {
+    RunningProgram(const std::string& path, const std::string& arguments, HANDLE output = nullptr) {
+        SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+        UniqueHandle input;
+        const UniqueFileHandle discard(CreateFileA("NUL", GENERIC_WRITE, 0, &inherit, OPEN_EXISTING, 0, nullptr));
+        CreatePipe(input.put(), m_input.put(), &inherit, 0);
+        SetHandleInformation(m_input.get(), HANDLE_FLAG_INHERIT, 0);
         STARTUPINFOA startup = {};
         startup.cb = sizeof startup;
-        startup.dwFlags = output != nullptr ? STARTF_USESTDHANDLES : 0;
-        startup.hStdInput = input;
-        startup.hStdOutput = startup.hStdError = output;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = input.get();
+        startup.hStdOutput = startup.hStdError = output != nullptr ? output : discard.get();
         std::string commandLine = "\"" + path + "\" " + arguments;
         PROCESS_INFORMATION started = {};
-        if (!CreateProcessA(path.c_str(), commandLine.data(), nullptr, nullptr, output != nullptr, 0, nullptr, nullptr,
-                            &startup, &started))
+        if (!CreateProcessA(path.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                            &started))
             throw std::runtime_error("cannot start " + path);
         m_process.reset(started.hProcess);
         const UniqueHandle thread(started.hThread);
@@ -78,21 +84,21 @@ public:
     DWORD Id() const { return GetProcessId(m_process.get()); }
 
 private:
-    UniqueHandle m_process;
+    UniqueHandle m_input, m_process;
 };
 
 // Runs the tests matching `gtestFilter` in a child set up by `options` and waits for it.
 inline ChildRun RunChild(const std::string& gtestFilter, const ChildOptions& options) {
-    // A copy of this executable with Wine's settings for a program of its name, gone after. A system
-    // double sets the prefix's own file (Wine's placeholder for its built-in library) aside until then;
-    // one set aside by a run that died is the original, kept.
+    // A copy, "<stem>-child.exe", since Wine keys a program's settings by file name. A system double
+    // sets Wine's placeholder file aside meanwhile; one a run that died set aside is the original, kept.
     const std::string self = ThisExecutablePath(), name = FileName(self);
     const std::string path = (options.folder.empty() ? ThisExecutableFolder() : options.folder) + "\\" +
                              name.substr(0, name.size() - std::strlen(".exe")) + "-child.exe";
     const std::string settings = "Software\\Wine\\AppDefaults\\" + FileName(path);
     char system[MAX_PATH] = {};
     GetSystemDirectoryA(system, sizeof system);
-    const std::string installed = system + ("\\" + FileName(options.systemDouble)), saved = installed + ".linkset-saved";
+    const std::string installed = system + ("\\" + FileName(options.systemDouble));
+    const std::string saved = installed + ".linkset-saved";
     const bool install = !options.systemDouble.empty();
     if (install && GetFileAttributesA(saved.c_str()) == INVALID_FILE_ATTRIBUTES)
         MoveFileExA(installed.c_str(), saved.c_str(), MOVEFILE_REPLACE_EXISTING);
@@ -116,7 +122,7 @@ inline ChildRun RunChild(const std::string& gtestFilter, const ChildOptions& opt
                                               CREATE_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, nullptr));
     if (!output) throw std::runtime_error("cannot create " + path + ".output");
     const RunningProgram child(path, "--gtest_filter=" + gtestFilter + kChildFlag + options.childArgument,
-                               GetStdHandle(STD_INPUT_HANDLE), output.get());
+                               output.get());
     ChildRun run;
     run.hung = WaitForSingleObject(child.Handle(), options.timeoutMs) == WAIT_TIMEOUT;
     if (run.hung) TerminateProcess(child.Handle(), ERROR_TIMEOUT);

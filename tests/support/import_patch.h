@@ -9,9 +9,8 @@
 
 class ImportPatch {
 public:
-    // `module` (LinkSet.dll, or a test executable for code linked into it) imports dll!function; no
-    // such import throws, so nothing is patched silently. *original is set before the slot changes,
-    // since other threads (the runtime's own) may call through it at once.
+    // No such import in `module` throws, so nothing goes unpatched silently. *original is set before
+    // the slot changes, since other threads (the runtime's own) may call through it at once.
     template <class F>
     ImportPatch(HMODULE module, const char* dll, const char* function, F replacement, F* original = nullptr)
         : m_slot(Find(module, dll, function)) {
@@ -25,7 +24,9 @@ public:
 
 private:
     template <class T>
-    static T* At(HMODULE module, ULONG_PTR offset) { return reinterpret_cast<T*>(reinterpret_cast<BYTE*>(module) + offset); }
+    static T* At(HMODULE module, ULONG_PTR offset) {
+        return reinterpret_cast<T*>(reinterpret_cast<BYTE*>(module) + offset);
+    }
     static void Write(void** slot, void* value) {
         DWORD protection = 0;
         VirtualProtect(slot, sizeof(void*), PAGE_READWRITE, &protection);

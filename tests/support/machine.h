@@ -63,17 +63,19 @@ private:
     static std::vector<std::string> OwnedKeys(const Machine& machine) {
         std::vector<std::string> keys;
         for (const auto& [adapter, name] : machine.connectionNames) keys.push_back(kConnections + adapter);
-        if (!machine.networkCards.empty()) keys.insert(keys.end(), {kNetworkCards, "SYSTEM\\CurrentControlSet\\Enum\\Root\\NET"});
+        if (!machine.networkCards.empty())
+            keys.insert(keys.end(), {kNetworkCards, "SYSTEM\\CurrentControlSet\\Enum\\Root\\NET"});
         return keys;
     }
     RegistryScenario m_registry;
     UniqueModule m_ipHelper, m_ras;
-    SetFakeIpHelperFunction m_setIpHelper = ResolveEntryPoint<SetFakeIpHelperFunction>(m_ipHelper.get(), "SetFakeIpHelper");
+    SetFakeIpHelperFunction m_setIpHelper =
+        ResolveEntryPoint<SetFakeIpHelperFunction>(m_ipHelper.get(), "SetFakeIpHelper");
     SetFakeRasFunction m_setRas = nullptr;
 };
 
-// A made-up adapter of `type` with one address and its mask.
 inline FakeAdapter MakeAdapter(const std::string& name, UINT type, DWORD index, const std::string& address,
                                const std::string& description = "Ethernet adapter") {
-    return {.name = name, .description = description, .type = type, .index = index, .addresses = {{address, "255.255.255.0"}}};
+    return {.name = name, .description = description, .type = type, .index = index,
+            .addresses = {{address, "255.255.255.0"}}};
 }

@@ -1,4 +1,4 @@
-// A host's debug log that keeps every line it receives, for tests of what the library reports.
+// A host's debug log that keeps every line it receives.
 #pragma once
 
 #include <linkset/outputstr.h>
@@ -15,20 +15,21 @@ public:
     // The length field is what a host trusts; a mismatch with the text shows here.
     void Write(const outputstr* line) override {
         std::string text = line->text ? std::string(line->text, static_cast<size_t>(line->length)) : std::string();
-        const Hold hold(m_lock);
+        const SrwHold hold(m_lock);
         m_lines.push_back(std::move(text));
     }
-    std::vector<std::string> Lines() const { const Hold hold(m_lock); return m_lines; }
-    void Clear() { const Hold hold(m_lock); m_lines.clear(); }
+    std::vector<std::string> Lines() const {
+        const SrwHold hold(m_lock);
+        return m_lines;
+    }
+    void Clear() {
+        const SrwHold hold(m_lock);
+        m_lines.clear();
+    }
 
     std::atomic<bool> enabled{true};
 
 private:
-    struct Hold {
-        explicit Hold(SRWLOCK& held) : lock(held) { AcquireSRWLockExclusive(&lock); }
-        ~Hold() { ReleaseSRWLockExclusive(&lock); }
-        SRWLOCK& lock;
-    };
     mutable SRWLOCK m_lock = SRWLOCK_INIT;
     std::vector<std::string> m_lines;
 };

@@ -1,5 +1,5 @@
-// Registry content a test writes under HKEY_LOCAL_MACHINE, its keys deleted at start and end so
-// each test sees what it wrote; all volatile, so a test that dies leaves nothing once wineserver stops.
+// Registry content a test writes under HKEY_LOCAL_MACHINE, its keys deleted at start and end; all
+// volatile, so a test that dies leaves nothing once wineserver stops.
 #pragma once
 
 #include <stdexcept>
@@ -24,7 +24,6 @@ inline void SetRegistryString(HKEY root, const std::string& path, const std::str
 
 class RegistryScenario {
 public:
-    // `ownedKeys`: paths under HKEY_LOCAL_MACHINE that the scenario controls entirely.
     explicit RegistryScenario(std::vector<std::string> ownedKeys) : m_owned(std::move(ownedKeys)) { DeleteOwned(); }
     ~RegistryScenario() { DeleteOwned(); }
     RegistryScenario(const RegistryScenario&) = delete;

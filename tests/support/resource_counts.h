@@ -1,4 +1,4 @@
-// What code leaves open: count, run, compare (after a first run if it opens things for good).
+// What code leaves open: count, run, compare.
 #pragma once
 
 #include <malloc.h>

@@ -5,7 +5,7 @@
 
 class TestService {
 public:
-    enum class Behaviour { Runs };  // how far it gets once started: running, until stopped
+    enum class Behaviour { Runs };  // once started, it runs until stopped
 
     TestService(const std::string& name, Behaviour)
         : m_name(name), m_manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS)) {
@@ -26,14 +26,14 @@ public:
         for (int polls = 0; State() != SERVICE_RUNNING; ++polls, Sleep(20))
             if (polls == 1000) throw std::runtime_error("the service did not start");
     }
-    DWORD State() const {  // SERVICE_STOPPED, SERVICE_RUNNING, ...
+    DWORD State() const {
         SERVICE_STATUS status = {};
         return QueryServiceStatus(m_service.get(), &status) ? status.dwCurrentState : 0;
     }
     // What the configuration stores as the program (and group); a running service runs on.
     void SetProgramPath(const std::string& path, const std::string& loadOrderGroup = "") {
-        if (!ChangeServiceConfigA(m_service.get(), SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, path.c_str(),
-                                  loadOrderGroup.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr))
+        if (!ChangeServiceConfigA(m_service.get(), SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
+                                  path.c_str(), loadOrderGroup.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr))
             throw std::runtime_error("cannot reconfigure the service");
     }
 

@@ -1,4 +1,4 @@
-// A thread for tests: the win32 thread model that LinkSet is built with has no std::thread.
+// A thread and a lock guard for tests and doubles: the win32 thread model has no std::thread or std::mutex.
 #pragma once
 
 #include <functional>
@@ -25,4 +25,10 @@ private:
     }
     std::unique_ptr<std::function<void()>> m_body;
     UniqueHandle m_thread;
+};
+
+struct SrwHold {
+    explicit SrwHold(SRWLOCK& held) : lock(held) { AcquireSRWLockExclusive(&lock); }
+    ~SrwHold() { ReleaseSRWLockExclusive(&lock); }
+    SRWLOCK& lock;
 };
