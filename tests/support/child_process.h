@@ -72,7 +72,7 @@ public:
         PROCESS_INFORMATION started = {};
         if (!CreateProcessA(path.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
                             &started))
-            throw std::runtime_error("cannot start " + path);
+            throw std::runtime_error("cannot start " + path + ": error " + std::to_string(GetLastError()));
         m_process.reset(started.hProcess);
         const UniqueHandle thread(started.hThread);
     }
