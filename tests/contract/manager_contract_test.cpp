@@ -51,4 +51,22 @@ TEST(ManagerContract, ThousandManagersLeaveNoHandleNoMemoryAndNoRemoteAccess) {
     EXPECT_EQ(log.Lines(), std::vector<std::string>{});
 }
 
+// Managers alive together share the process's tick count. Two of them half a tick apart take turns
+// with it, so every remainder that starts a pass falls to one of them; the other must still get its
+// passes, here the first one, which moves its change count.
+TEST(ManagerContract, ManagersAliveTogetherEachGetTheirAdapterPasses) {
+    std::vector<std::unique_ptr<ILinkSetManager, void (*)(ILinkSetManager*)>> managers;
+    for (int i = 0; i < 2; ++i) {
+        managers.emplace_back(LsCreateLinkSetManager(), &LsDeleteLinkSetManager);
+        ASSERT_TRUE(managers.back());
+        Sleep(250);
+    }
+    const auto passed = [&] {
+        return managers[0]->GetChangeCount() > 0 && managers[1]->GetChangeCount() > 0;
+    };
+    for (DWORD waited = 0; waited < 20000 && !passed(); waited += 100) Sleep(100);  // ten ticks each, and room
+    EXPECT_GT(managers[0]->GetChangeCount(), 0u);
+    EXPECT_GT(managers[1]->GetChangeCount(), 0u);
+}
+
 }  // namespace
