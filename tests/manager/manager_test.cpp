@@ -440,21 +440,6 @@ TEST_F(Cycle, PassesAndDetectorUpdateRunOnTheirTicksOnly) {
     }
 }
 
-// Managers ticking in step share the process's count; none may starve. One alone keeps the count's rhythm.
-TEST(PassSchedule, NoManagerStarvesAndOneAloneKeepsTheRhythmOfTheCount) {
-    for (const int managers : {1, 2, 3}) {
-        SCOPED_TRACE(managers);
-        std::vector<PassSchedule> schedules(managers, PassSchedule(10));
-        std::vector<int> passes(managers, 0);
-        for (int32_t tick = 5; tick < 5 + 100 * managers; ++tick) {
-            const bool due = schedules[tick % managers].Due(tick, managers > 1);
-            passes[tick % managers] += due;
-            if (managers == 1) { EXPECT_EQ(due, tick % 10 == 1) << tick; }
-        }
-        for (int count : passes) EXPECT_GE(count, 9);
-    }
-}
-
 TEST_F(Cycle, FailedTicksAreReportedAndTheCycleGoesOn) {
     g_onUpdate = [] {
         g_refreshTick = 0;  // every tick of this test is an adapter tick

@@ -1,4 +1,4 @@
-// linkset's views of made-up records, tunnel recognition, and the C++ layer turning what the DLL raises into exceptions.
+// Tunnel recognition on made-up records, and the C++ layer turning what the DLL raises into exceptions.
 #include <gmock/gmock.h>
 
 #include <cstring>
@@ -8,7 +8,6 @@
 
 namespace {
 
-using Json = nlohmann::ordered_json;
 constexpr uint32_t kMask24 = 0x00FFFFFF;  // 255.255.255.0 in network order
 
 PORT_INFO Port(const char* name, uint32_t type, std::vector<PORT_ADDRESS> addresses, const char* adapter = nullptr,
@@ -23,31 +22,6 @@ PORT_INFO Port(const char* name, uint32_t type, std::vector<PORT_ADDRESS> addres
     std::copy(addresses.begin(), addresses.end(), port.IpAddresses);
     port.HasIpAddress = (port.IpAddress = addresses.empty() ? 0 : addresses[0].Address) != 0;
     return port;
-}
-
-TEST(PortViews, APhoneBookEntryIsADialUpPortNotConnected) {
-    const PORT_INFO port = Port("My ISP", PORT_TYPE_DIALUP, {}, "NdisWanIp");
-    const std::string text = PortsAsText({port});
-    for (const char* line : {"dial-up \"My ISP\"\n", "  adapter      NdisWanIp\n", "  flags        dial-up, not connected\n"})
-        EXPECT_NE(text.find(line), std::string::npos) << text;
-    const Json fields = {{"type", "dial-up"}, {"mac", nullptr}, {"dialUp", true}, {"connected", false}};
-    for (const auto& [key, value] : fields.items()) EXPECT_EQ(PortJson(port)[key], value) << key;
-}
-
-TEST(WatchReport, NamesPortsThatCameOrWentAndTheFieldsThatChanged) {
-    const std::vector<PORT_INFO> before = {Port("lan", PORT_TYPE_ETHERNET, {{0x0100000A, kMask24}}),
-                                           Port("gone", PORT_TYPE_ETHERNET, {{0x0200000A, kMask24}})};
-    const std::vector<PORT_INFO> after = {Port("lan", PORT_TYPE_ETHERNET, {{0x0900000A, kMask24}}), Port("new", PORT_TYPE_ETHERNET, {})};
-    const std::vector<PortChange> changes = DiffPorts(before, after);
-    std::vector<std::string> lines;
-    for (const PortChange& change : changes) lines.push_back(ChangeAsText(change));
-    EXPECT_EQ(lines, (std::vector<std::string>{"went    ethernet \"gone\"", "changed ethernet \"lan\": addresses 10.0.0.1/24 -> 10.0.0.9/24",
-                                               "came    ethernet \"new\" -"}));
-    EXPECT_EQ(ChangeJson(changes[0], 7)["port"]["address"], "10.0.0.2");  // as it was, not as "no address"
-    const Json changed = ChangeJson(changes[1], 7)["changes"];
-    EXPECT_EQ(changed.size(), 2u);  // address and addresses
-    EXPECT_EQ(changed["address"], Json::parse(R"({"old": "10.0.0.1", "new": "10.0.0.9"})"));
-    EXPECT_TRUE(DiffPorts(after, after).empty());
 }
 
 // Descriptions and names as Windows shows them, one for each of the README's patterns, and near misses.

@@ -66,25 +66,6 @@ TEST(RegistryAndProcessTraces, AnswersOfCisco3000CheckpointAndAventail) {
     }
 }
 
-// The install export reports only the driver key of the child's Windows family: 0 NT (winxp), 1 9x (win98).
-TEST(Cisco3000, ReportsTheDriverKeyOfItsWindowsFamily) {
-    const char* const driverKeys[] = {"SYSTEM\\CurrentControlSet\\Services\\CVPNDRV", "System\\CurrentControlSet\\Services\\VxD\\CVPNDrv"};
-    if (ChildArgument().empty())
-        return ExpectChildPasses({.windowsVersion = "winxp", .childArgument = "0"}),
-               ExpectChildPasses({.windowsVersion = "win98", .childArgument = "1"});
-    RecordingDebugLog log;
-    const ScopedDebugLog installed(log, &LsSetDebugOutput);
-    for (int family : {0, 1}) {
-        RegistryScenario registry({driverKeys[0], driverKeys[1]});
-        registry.CreateKey(driverKeys[family]);
-        QsNetInstallVPNDetectorPlugIn(PLUGIN_CISCO3000);
-        QsNetUninstallVPNDetectorPlugIn(PLUGIN_ALL);
-        EXPECT_EQ(log.Lines(), std::vector<std::string>(ChildArgument() == std::to_string(family) ? 2 : 0,
-                                                        "<CCisco3000VPNPlugIn>: Cisco3000 vpn client installation detected.\n")) << family;
-        log.Clear();
-    }
-}
-
 const std::string kDoubles = WinePath(DOUBLES_DIR);
 
 UniqueHandle SignalledLogoffEvent() { return UniqueHandle(CreateEventA(nullptr, TRUE, TRUE, "crypt32LogoffEvent")); }
