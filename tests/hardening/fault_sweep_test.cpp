@@ -104,7 +104,8 @@ void RunLoaded(const std::string& dll, const std::string& name, std::string& out
     std::unique_ptr<ImportPatch> patch;
     g_faultCalls = 0;
     if (const auto failure = name.empty() ? std::nullopt : FailureOf(dll, name)) {
-        g_faultValue = failure->value, g_faultError = failure->error;
+        g_faultValue = failure->value;
+        g_faultError = failure->error;
         if (dll == "runtime") g_failingEntryPoint = name.c_str();
         else patch = std::make_unique<ImportPatch>(library.get(), dll.c_str(), name.c_str(), &FaultStub, reinterpret_cast<void (**)()>(&g_faultOriginal));
     }

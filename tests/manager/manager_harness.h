@@ -16,7 +16,10 @@ public:
         m_manager.m_ports.clear();
         for (const PORT_INFO& port : ports) m_manager.m_ports.push_back(std::make_unique<PORT_INFO>(port));
     }
-    void Tick(int32_t tick) { g_refreshTick = tick - 1, m_manager.Refresh(); }  // as the process's tick `tick`
+    void Tick(int32_t tick) {  // as the process's tick `tick`
+        g_refreshTick = tick - 1;
+        m_manager.Refresh();
+    }
     void AdapterPass() {  // an adapter tick's adapter pass and change count, without the phone-book pass
         m_manager.RefreshAdapters();
         if (m_manager.m_portsChanged) ++m_manager.m_changeCount;
@@ -47,11 +50,14 @@ inline std::vector<PORT_INFO> Ports(ILinkSetManager& manager) {  // every record
 // A port record as discovery would build one (addresses in network order); a phone-book entry's.
 inline PORT_INFO MakePort(uint32_t type, const char* name, uint32_t address, uint32_t gateway = 0) {
     PORT_INFO port = {};
-    port.PortType = type, port.IsDialUp = type == PORT_TYPE_DIALUP;
+    port.PortType = type;
+    port.IsDialUp = type == PORT_TYPE_DIALUP;
     std::strncpy(port.ConnectionName, name, sizeof port.ConnectionName - 1);
     std::strncpy(port.AdapterName, type == PORT_TYPE_DIALUP && !address ? kPhoneBookAdapterName : name, sizeof port.AdapterName - 1);
-    port.IpAddress = address, port.HasIpAddress = port.IpAddressCount = address != 0;
+    port.IpAddress = address;
+    port.HasIpAddress = port.IpAddressCount = address != 0;
     port.IpAddresses[0] = {address, address != 0 ? 0x00FFFFFFu : 0};
-    port.Gateway = gateway, port.HasGateway = gateway != 0;
+    port.Gateway = gateway;
+    port.HasGateway = gateway != 0;
     return port;
 }

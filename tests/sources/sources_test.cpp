@@ -15,7 +15,6 @@
 #include "manager/dialup_discovery.h"
 #include "recording_log.h"
 #include "sources/ip_helper.h"
-#include "system_program.h"
 
 namespace {
 
@@ -72,7 +71,10 @@ decltype(&OpenProcessToken) g_openProcessToken = nullptr;
 decltype(&RevertToSelf) g_revertToSelf = nullptr;
 decltype(&LoadLibraryA) g_loadLibrary = nullptr;
 BOOL WINAPI WatchedOpenProcessToken(HANDLE p, DWORD a, HANDLE* t) { g_tokenOwner = GetProcessId(p); return g_openProcessToken(p, a, t); }
-BOOL WINAPI CountedRevertToSelf() { return ++g_reverts, g_revertToSelf(); }
+BOOL WINAPI CountedRevertToSelf() {
+    ++g_reverts;
+    return g_revertToSelf();
+}
 BOOL WINAPI RefusedToken(HANDLE process, DWORD, HANDLE*) { g_tokenOwner = GetProcessId(process); return SetLastError(ERROR_ACCESS_DENIED), FALSE; }
 BOOL WINAPI RefusedImpersonation(HANDLE) { return SetLastError(ERROR_CANNOT_IMPERSONATE), FALSE; }
 HMODULE WINAPI ThrowingRasLoad(const char* name) {
@@ -105,11 +107,11 @@ TEST(LogonUserImpersonator, EachPassTakesTheFirstShellOfTheProcessListAndAlwaysR
     const ScopedDebugLog installed(log, &LsSetDebugOutput);
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        std::vector<std::unique_ptr<SystemProgram>> running;
+        std::vector<std::unique_ptr<RunningProgram>> running;
         for (const Program& program : row.started) {
             char directory[MAX_PATH] = {};
             program.directoryOf(directory, MAX_PATH);
-            running.push_back(std::make_unique<SystemProgram>(std::string(directory) + "\\" + program.file, program.arguments));
+            running.push_back(std::make_unique<RunningProgram>(std::string(directory) + "\\" + program.file, program.arguments));
         }
         PortList ports;
         CCoreRtCriticalSectionEx lock;

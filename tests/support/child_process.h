@@ -41,7 +41,8 @@ inline std::string ThisExecutablePath() {
 }
 inline std::string FileName(const std::string& path) { return path.substr(path.find_last_of("\\/") + 1); }
 inline std::string ThisExecutableFolder() {
-    return ThisExecutablePath().erase(ThisExecutablePath().find_last_of('\\'));
+    const std::string path = ThisExecutablePath();
+    return path.substr(0, path.find_last_of('\\'));
 }
 
 // A path of the Linux side (a build folder, say) as Windows programs under Wine name it.
