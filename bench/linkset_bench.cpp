@@ -20,7 +20,7 @@
 #include <tlhelp32.h>
 #include <linkset/linkset.hpp>
 
-#include "client_library_double.h"
+#include "double_support.h"
 #include "machine.h"
 #include "manager/adapter_discovery.h"
 #include "manager_harness.h"

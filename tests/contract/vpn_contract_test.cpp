@@ -3,7 +3,7 @@
 #include <linkset/linkset.h>
 
 #include "child_process.h"  // and <windows.h>, <string>, <vector>, handles, test threads
-#include "client_library_double.h"
+#include "double_support.h"
 #include "resource_counts.h"
 
 namespace {

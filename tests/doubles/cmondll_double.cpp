@@ -1,5 +1,5 @@
-// NetScreen's event library (client_library_double.h), exporting 32-bit stdcall names or plain ones.
-#include "client_library_double.h"
+// NetScreen's event library (double_support.h), exporting 32-bit stdcall names or plain ones.
+#include "double_support.h"
 
 #ifdef PLAIN_NAMES
 #define NAMED(decorated, plain) __asm__(plain)

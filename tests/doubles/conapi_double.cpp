@@ -1,6 +1,6 @@
-// SafeNet's rule library (client_library_double.h). A call with another session than the one it
+// SafeNet's rule library (double_support.h). A call with another session than the one it
 // opened is noted as "wrong-session", an initialisation not handed a zeroed one as "unzeroed".
-#include "client_library_double.h"
+#include "double_support.h"
 
 namespace {
 

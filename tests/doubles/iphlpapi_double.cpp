@@ -8,7 +8,7 @@
 #include <sstream>
 #include <type_traits>
 
-#include "client_library_double.h"
+#include "double_support.h"
 
 namespace {
 

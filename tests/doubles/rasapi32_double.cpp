@@ -7,7 +7,7 @@
 
 #include <atomic>
 
-#include "client_library_double.h"
+#include "double_support.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <cstddef>
 
-#include "client_library_double.h"
+#include "double_support.h"
 
 namespace {
 

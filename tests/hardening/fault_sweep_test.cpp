@@ -5,7 +5,7 @@
 
 #include <atomic>
 
-#include "client_library_double.h"
+#include "double_support.h"
 #include "import_patch.h"
 #include "resource_counts.h"
 #include "test_service.h"

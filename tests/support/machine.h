@@ -7,7 +7,7 @@
 
 #include <optional>
 
-#include "client_library_double.h"
+#include "double_support.h"
 #include "registry_scenario.h"
 
 struct Machine {

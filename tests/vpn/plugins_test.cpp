@@ -4,7 +4,7 @@
 #include <linkset/linkset.h>
 #include <sddl.h>
 
-#include "client_library_double.h"
+#include "double_support.h"
 #include "named_process.h"
 #include "recording_log.h"
 #include "test_service.h"
