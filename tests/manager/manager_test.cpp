@@ -122,7 +122,6 @@ TEST(AdapterDiscovery, TheChangeCountFollowsTheAddressSumAndAFailingCallEmptiesT
         SCOPED_TRACE(name);
         FakeAdapter adapter = MakeAdapter("{F}", MIB_IF_TYPE_ETHERNET, 1, "10.6.0.1");
         adapter.dns = {"10.6.0.53"};
-        Machine machine;
         machine.ipHelper = {{adapter}, fault};
         ManagerOnMachine failing(machine);
         failing.probe.SetPorts({MakePort(PORT_TYPE_DIALUP, "entry", 0), MakePort(PORT_TYPE_ETHERNET, "old", Ip("10.6.0.9"))});
@@ -198,9 +197,8 @@ TEST(DialUpDiscovery, PhoneBookPortsStandInFrontAndAVpnLinkMarksItsPppPort) {
     const std::vector<std::pair<std::string, uint32_t>> phoneBook = {{"TWIN", 0},   {"Broken", 0},  {"Lab", 1},     {"Backup", 1},
                                                                      {"Tunnel", 1}, {"Dial-in", 0}, {"Home DSL", 0}};  // name, VPN mark
     ASSERT_EQ(ports.size(), phoneBook.size() + 3);
-    std::vector<std::pair<std::string, uint32_t>> front;
-    for (std::size_t i = 0; i < phoneBook.size(); ++i) front.emplace_back(ports[i].ConnectionName, ports[i].IsVpnDevice);
-    EXPECT_EQ(front, phoneBook);
+    for (std::size_t i = 0; i < phoneBook.size(); ++i)
+        EXPECT_EQ(std::pair(std::string(ports[i].ConnectionName), ports[i].IsVpnDevice), phoneBook[i]) << i;
     // Only the first PPP port holding the link's address in the pass's own list: the later adapter.
     const PORT_INFO* p2 = &ports[phoneBook.size() + 1];
     EXPECT_EQ(std::tuple(p2->AdapterName, p2[-1].IsVpnDevice, p2->IsVpnDevice), std::tuple("{P2}"s, 0u, 1u));
