@@ -1,6 +1,5 @@
-// The real DLL under load: eight host threads on every slot with buffers of every size class while the cycle runs,
-// detection opens and closes, a second manager comes and goes, and the made-up machine (adapters, phone book, VPN
-// registry traces) changes. LINKSET_SOAK_SECONDS sets the length (20 by default; bench/run-soak.sh runs the long form).
+// The real DLL under load: eight host threads on every slot while detection opens and closes, a second manager comes
+// and goes and the made-up machine changes. LINKSET_SOAK_SECONDS: the length (20 by default, longer in the bench).
 #include <gtest/gtest.h>
 #include <linkset/linkset.h>
 
