@@ -1,6 +1,7 @@
 #!/bin/sh
-# Builds the README's SDK example against the installed LinkSet with find_package: by MinGW GCC
-# with no flags of ours and by Clang in MSVC mode; each sees as many ports as the installed linkset.
+# Builds the README's SDK example against the installed LinkSet with find_package: MinGW GCC with no
+# flags of ours links it and it sees as many ports as the installed linkset; Clang in MSVC mode
+# compiles it and is given LinkSet.lib to link with.
 # usage: check_package.sh <source dir> <build dir> <wine-run.sh> <prefix>
 set -eu
 source=$1 build=$2 wine_run=$3 prefix=$4
@@ -14,16 +15,18 @@ awk '/<!-- example: examples\/list_ports.cpp -->/ {found = 1; next} found && /^`
     { echo "the README's SDK example differs from examples/list_ports.cpp"; exit 1; }
 
 ports=$("$wine_run" "$prefix" "$scratch/install/bin/linkset.exe" ports --json | python3 -c 'import json, sys; print(len(json.load(sys.stdin)["ports"]))')
-mingw="-DCMAKE_SYSTEM_NAME=Windows -DCMAKE_CXX_COMPILER=x86_64-w64-mingw32-g++"
-msvc="-DCMAKE_TOOLCHAIN_FILE=$source/tests/package/clang-msvc.cmake"
-for compiler in mingw msvc; do
-    eval "toolchain=\$$compiler"
-    cmake -S "$source/examples" -B "$scratch/$compiler" -DCMAKE_BUILD_TYPE=Release $toolchain \
-        -DCMAKE_PREFIX_PATH="$scratch/install" >"$scratch/$compiler.log" 2>&1 &&
-        cmake --build "$scratch/$compiler" >>"$scratch/$compiler.log" 2>&1 || { cat "$scratch/$compiler.log"; exit 1; }
-    output=$("$wine_run" "$prefix" "$scratch/$compiler/list_ports.exe" | tr -d "\r")  # Windows ends lines with CR LF
-    echo "$output" | grep -qx "$ports ports" || { echo "$compiler example, not $ports ports: $output"; exit 1; }
-done
+cmake -S "$source/examples" -B "$scratch/mingw" -DCMAKE_BUILD_TYPE=Release -DCMAKE_SYSTEM_NAME=Windows \
+    -DCMAKE_CXX_COMPILER=x86_64-w64-mingw32-g++ -DCMAKE_PREFIX_PATH="$scratch/install" >"$scratch/mingw.log" 2>&1 &&
+    cmake --build "$scratch/mingw" >>"$scratch/mingw.log" 2>&1 || { cat "$scratch/mingw.log"; exit 1; }
+output=$("$wine_run" "$prefix" "$scratch/mingw/list_ports.exe" | tr -d "\r")  # Windows ends lines with CR LF
+echo "$output" | grep -qx "$ports ports" || { echo "MinGW example, not $ports ports: $output"; exit 1; }
+
+cmake -S "$source/examples" -B "$scratch/msvc" -DCMAKE_TOOLCHAIN_FILE="$source/tests/package/clang-msvc.cmake" \
+    -DCMAKE_PREFIX_PATH="$scratch/install" >"$scratch/msvc.log" 2>&1 &&
+    cmake --build "$scratch/msvc" --target list_ports.cpp.obj >>"$scratch/msvc.log" 2>&1 ||
+    { cat "$scratch/msvc.log"; exit 1; }
+grep -rqF "$scratch/install/lib/LinkSet.lib" "$scratch/msvc/CMakeFiles/list_ports.dir" ||
+    { echo "Clang in MSVC mode is not given LinkSet.lib"; exit 1; }
 
 cmake -S "$source/examples" -B "$scratch/linux" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_PREFIX_PATH="$scratch/install" 2>&1 |
     grep -q "LinkSet is a library for 64-bit Windows" || { echo "a Linux project is not told"; exit 1; }
