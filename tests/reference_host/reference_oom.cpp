@@ -16,45 +16,45 @@ template <int I, class R, class... A> R Real(A... a) { return reinterpret_cast<R
 HostLog g_log;
 void Unload(void* library) { FreeLibrary(library); }
 
-// Runs `body` on LinkSet.dll loaded with the host's log and `faults`: false when it stays loaded.
-template <int N, class Body>
-bool WithLibrary(const Fault (&faults)[N], Body body) {
-    {
-        const Owned<void, Unload> library{LoadLibraryA("LinkSet.dll")};
-        const auto log = reinterpret_cast<void (*)(IDebugLog*)>(GetProcAddress(library.p, "?LsSetDebugOutput@@YAXPEAVIDebugLog@@@Z"));
-        log(&g_log);
-        for (int i = 0; i < N; ++i) g_real[i] = SwapImport(library.p, faults[i].dll, faults[i].function, faults[i].fake);
-        body(reinterpret_cast<ILinkSetManager* (*)()>(GetProcAddress(library.p, "?LsCreateLinkSetManager@@YAPEAVILinkSetManager@@XZ")),
-             reinterpret_cast<void (*)(ILinkSetManager*)>(GetProcAddress(library.p, "?LsDeleteLinkSetManager@@YAXPEAVILinkSetManager@@@Z")));
-        for (int i = 0; i < N; ++i) SwapImport(library.p, faults[i].dll, faults[i].function, g_real[i]);
-        log(nullptr);
-    }
-    return GetModuleHandleA("LinkSet.dll") == nullptr;
-}
-
 int g_allocations = 0, g_failFrom = 0;
 template <class... A> void* Failing(A... a) { return ++g_allocations >= g_failFrom ? nullptr : Real<0, void*>(a...); }
 
-// A manager created with `function` failing from call `failFrom` on: 1 for a manager, 0 for null,
-// 2 for "bad allocation" caught as `Caught&`, -1 for anything else or a library left loaded.
+// Creates and deletes a manager on LinkSet.dll loaded with the host's log and `faults`: 1 for a manager,
+// 0 for null, what `judge` makes of `catch (Caught)`, -1 for anything else or a library left loaded.
+template <class Caught, int N, class Judge>
+int Create(const Fault (&faults)[N], Judge judge) {
+    int outcome = -1;
+    {
+        const Owned<void, Unload> library{LoadLibraryA("LinkSet.dll")};
+        const auto entry = [&](const char* name) { return GetProcAddress(library.p, name); };
+        const auto log = reinterpret_cast<void (*)(IDebugLog*)>(entry("?LsSetDebugOutput@@YAXPEAVIDebugLog@@@Z"));
+        log(&g_log);
+        for (int i = 0; i < N; ++i)
+            g_real[i] = SwapImport(library.p, faults[i].dll, faults[i].function, faults[i].fake);
+        try {
+            const auto create = entry("?LsCreateLinkSetManager@@YAPEAVILinkSetManager@@XZ");
+            ILinkSetManager* manager = reinterpret_cast<ILinkSetManager* (*)()>(create)();
+            g_failFrom = 1 << 30;
+            const auto destroy = entry("?LsDeleteLinkSetManager@@YAXPEAVILinkSetManager@@@Z");
+            reinterpret_cast<void (*)(ILinkSetManager*)>(destroy)(manager);
+            outcome = manager != nullptr ? 1 : 0;
+        } catch (Caught caught) {
+            outcome = judge(caught);
+        } catch (...) {  // anything else: -1
+        }
+        for (int i = 0; i < N; ++i) SwapImport(library.p, faults[i].dll, faults[i].function, g_real[i]);
+        log(nullptr);
+    }
+    return GetModuleHandleA("LinkSet.dll") == nullptr ? outcome : -1;
+}
+
+// `function` of the C runtime failing from call `failFrom` on: 2 for "bad allocation" caught as `Caught&`.
 template <class Caught = std::bad_alloc>
 int Attempt(const char* function, void* failing, int failFrom) {
     const Fault faults[] = {{"msvcrt.dll", function, failing}};
-    int outcome = -1;
     g_allocations = 0;
     g_failFrom = failFrom;
-    const bool unloaded = WithLibrary(faults, [&](auto create, auto destroy) {
-        try {
-            ILinkSetManager* manager = create();
-            g_failFrom = 1 << 30;
-            destroy(manager);
-            outcome = manager != nullptr ? 1 : 0;
-        } catch (Caught& e) {
-            outcome = strcmp(e.what(), "bad allocation") == 0 ? 2 : -1;
-        } catch (...) {  // anything else: -1
-        }
-    });
-    return unloaded ? outcome : -1;
+    return Create<Caught&>(faults, [](Caught& e) { return strcmp(e.what(), "bad allocation") == 0 ? 2 : -1; });
 }
 
 // The start's 30 s wait shortened; the thread kept between ticks while the start gives up on it.
@@ -76,21 +76,17 @@ unsigned long __stdcall SlowTick(void* handle, unsigned long ms, int alertable) 
 // log has `line` alone, the library unloads, and no thread left behind runs unloaded code.
 template <class Caught, int N>
 bool StartFails(const Fault (&faults)[N], const char* line) {
-    bool raised = false;
     g_log.count = 0;
-    const bool unloaded = WithLibrary(faults, [&](auto create, auto destroy) {
-        try {
-            destroy(create());
-        } catch (Caught caught) {
-            CQndException* e = static_cast<CQndException*>(caught);
-            raised = strcmp(e->Reason.c_str(), "<LinkSetMgr>:: failed to start maintenance thread.") == 0 && e->ReasonCode == 0 &&
-                     strcmp(e->TypeName.c_str(), "QndException") == 0 && strcmp(e->SourceFile.c_str(), ".\\LinkSetMgr") == 0 &&
-                     e->SourceLine == 184;
-            e->Delete();  // slot 1
-        }
+    const int outcome = Create<Caught>(faults, [](Caught caught) {
+        CQndException* e = static_cast<CQndException*>(caught);
+        const bool whole = strcmp(e->Reason.c_str(), "<LinkSetMgr>:: failed to start maintenance thread.") == 0 &&
+                           e->ReasonCode == 0 && strcmp(e->TypeName.c_str(), "QndException") == 0 &&
+                           strcmp(e->SourceFile.c_str(), ".\\LinkSetMgr") == 0 && e->SourceLine == 184;
+        e->Delete();  // slot 1
+        return whole ? 2 : -1;
     });
     Sleep(4000);
-    return raised && g_log.count == 1 && g_log.Saw(line) && unloaded;
+    return outcome == 2 && g_log.count == 1 && g_log.Saw(line);
 }
 
 }  // namespace
@@ -100,17 +96,15 @@ extern "C" void HostEntry() {
     Check(Attempt("realloc", realloc, 1) == 2, "realloc failing: catch (std::bad_alloc&), then the DLL unloads");
     Check(Attempt<std::exception>("realloc", realloc, 1) == 2, "catch (std::exception&) takes it too");
     // A null manager (the object itself), one without what could not be made, or the failure caught.
-    const struct { const char* function; void* failing; } sweeps[] = {
-        {"malloc", reinterpret_cast<void*>(&Failing<size_t>)}, {"calloc", reinterpret_cast<void*>(&Failing<size_t, size_t>)}};
     bool sound = true, caughtByType = false;
-    for (const auto& sweep : sweeps)
-        for (int failFrom = 1; failFrom <= 8; ++failFrom) {
-            const int outcome = Attempt(sweep.function, sweep.failing, failFrom);
-            sound = sound && outcome >= 0;
-            caughtByType = caughtByType || outcome == 2;
-        }
+    for (int failFrom = 1; failFrom <= 8; ++failFrom) {
+        const int outcomes[] = {Attempt("malloc", reinterpret_cast<void*>(&Failing<size_t>), failFrom),
+                                Attempt("calloc", reinterpret_cast<void*>(&Failing<size_t, size_t>), failFrom)};
+        sound = sound && outcomes[0] >= 0 && outcomes[1] >= 0;
+        caughtByType = caughtByType || outcomes[0] == 2 || outcomes[1] == 2;
+    }
     Check(sound, "malloc and calloc failing from each of their first eight calls on");
-    Check(caughtByType, "among them, catch (std::bad_alloc&) takes a failing malloc");
+    Check(caughtByType, "among them, catch (std::bad_alloc&) takes a failing allocation");
 
     const Fault noEvents[] = {{"KERNEL32.dll", "CreateEventA", reinterpret_cast<void*>(&FailingCreateEvent)}};
     Check(StartFails<void*>(noEvents, "GenericThread:StartThread(ERROR) failed to create running event.\n"),
