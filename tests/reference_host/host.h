@@ -13,7 +13,6 @@ int strcmp(const char* a, const char* b);
 int _stricmp(const char* a, const char* b);
 void* memset(void* destination, int value, size_t size);
 __declspec(dllimport) void* __stdcall GetModuleHandleA(const char* name);
-__declspec(dllimport) int __stdcall VirtualProtect(void* address, size_t size, unsigned long protection, unsigned long* old);
 __declspec(dllimport) void __stdcall Sleep(unsigned long milliseconds);
 __declspec(dllimport) void __stdcall SetLastError(unsigned long error);
 __declspec(dllimport) void* __stdcall LoadLibraryA(const char* name);
@@ -29,12 +28,9 @@ inline void* SwapImport(void* module, const char* dll, const char* function, voi
         unsigned long long* names = reinterpret_cast<unsigned long long*>(base + import[0]);
         for (int i = 0; _stricmp(base + import[3], dll) == 0 && names[i] != 0; ++i) {
             if ((names[i] >> 63) || strcmp(base + names[i] + 2, function) != 0) continue;
-            void** slot = reinterpret_cast<void**>(base + import[4]) + i;
-            unsigned long old = 0;
-            VirtualProtect(slot, sizeof value, 0x04 /* PAGE_READWRITE */, &old);
+            void** slot = reinterpret_cast<void**>(base + import[4]) + i;  // MinGW's .idata is writable
             void* previous = *slot;
             *slot = value;
-            VirtualProtect(slot, sizeof value, old, &old);
             return previous;
         }
     }
@@ -42,7 +38,7 @@ inline void* SwapImport(void* module, const char* dll, const char* function, voi
 }
 
 // What a factory gave, released when the scope ends.
-template <class T, void (*Release)(T*)> struct Owned {
+template <class T, auto Release> struct Owned {
     T* p;
     ~Owned() noexcept(false) { Release(p); }  // no terminate handler in this runtime
     T* operator->() const { return p; }

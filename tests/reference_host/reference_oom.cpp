@@ -14,7 +14,6 @@ struct Fault { const char* dll; const char* function; void* fake; };  // an impo
 void* g_real[4];  // what the faults stand in for, in their order
 template <int I, class R, class... A> R Real(A... a) { return reinterpret_cast<R (*)(A...)>(g_real[I])(a...); }
 HostLog g_log;
-void Unload(void* library) { FreeLibrary(library); }
 
 int g_allocations = 0, g_failFrom = 0;
 template <class... A> void* Failing(A... a) { return ++g_allocations >= g_failFrom ? nullptr : Real<0, void*>(a...); }
@@ -25,7 +24,7 @@ template <class Caught, int N, class Judge>
 int Create(const Fault (&faults)[N], Judge judge) {
     int outcome = -1;
     {
-        const Owned<void, Unload> library{LoadLibraryA("LinkSet.dll")};
+        const Owned<void, FreeLibrary> library{LoadLibraryA("LinkSet.dll")};
         const auto entry = [&](const char* name) { return GetProcAddress(library.p, name); };
         const auto log = reinterpret_cast<void (*)(IDebugLog*)>(entry("?LsSetDebugOutput@@YAXPEAVIDebugLog@@@Z"));
         log(&g_log);
