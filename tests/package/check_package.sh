@@ -21,7 +21,11 @@ cmake -S "$source/examples" -B "$scratch/mingw" -DCMAKE_BUILD_TYPE=Release -DCMA
 output=$("$wine_run" "$prefix" "$scratch/mingw/list_ports.exe" | tr -d "\r")  # Windows ends lines with CR LF
 echo "$output" | grep -qx "$ports ports" || { echo "MinGW example, not $ports ports: $output"; exit 1; }
 
-cmake -S "$source/examples" -B "$scratch/msvc" -DCMAKE_TOOLCHAIN_FILE="$source/tests/package/clang-msvc.cmake" \
+# No Microsoft runtime here to link with: libc++'s headers, and MinGW-w64's told about GNU attributes and __declspec.
+cmake -S "$source/examples" -B "$scratch/msvc" -DCMAKE_SYSTEM_NAME=Windows -DCMAKE_CXX_COMPILER=clang++ \
+    -DCMAKE_CXX_COMPILER_TARGET=x86_64-pc-windows-msvc -DCMAKE_TRY_COMPILE_TARGET_TYPE=STATIC_LIBRARY \
+    "-DCMAKE_CXX_FLAGS=-nostdinc++ -isystem /usr/include/c++/v1 -isystem /usr/x86_64-w64-mingw32/include \
+-fgnuc-version=12 '-D__declspec(x)=__declspec(x)' -D_CRTIMP= -D__USE_MINGW_ANSI_STDIO=0 -D_LIBCPP_NO_VCRUNTIME" \
     -DCMAKE_PREFIX_PATH="$scratch/install" >"$scratch/msvc.log" 2>&1 &&
     cmake --build "$scratch/msvc" --target list_ports.cpp.obj >>"$scratch/msvc.log" 2>&1 ||
     { cat "$scratch/msvc.log"; exit 1; }
