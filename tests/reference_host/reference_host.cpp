@@ -8,8 +8,6 @@ HostLog g_log;
 PORT_INFO g_ports[65];  // static: too large for the stack; a spare record to see overruns
 char g_hugeText[1 << 20];
 
-void HostEvent(__QEL_EVENT_LOG, void*) {}
-
 // Slot 1 of a host's own table for its manager: one port, its gateway 192.168.2.1.
 int ReplacedGetPorts(ILinkSetManager*, PORT_INFO* buffer, unsigned bytes, unsigned* copied, unsigned* total, int) {
     *total = 1;
@@ -80,7 +78,7 @@ extern "C" void HostEntry() {
     }
     Check(installs, "the installer, with null, empty and 1 MB texts: PerformInstall (slot 1) answers 1");
     LsDeleteLinkSetManagerInstaller(nullptr);
-    LsSetEventOutput(&HostEvent);
+    LsSetEventOutput([](__QEL_EVENT_LOG, void*) {});
     LsSetEventOutput(nullptr);
     const EPLUGINTYPE kinds[] = {PLUGIN_ALL, EPLUGINTYPE(0), PLUGIN_JUNIPERSSL, EPLUGINTYPE(10)};  // no hook; no kinds
     for (EPLUGINTYPE kind : kinds) QsNetInstallVPNDetectorPlugIn(kind), QsNetUninstallVPNDetectorPlugIn(kind);
