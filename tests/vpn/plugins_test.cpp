@@ -1,5 +1,4 @@
-// The VPN plug-ins on traces the test makes: registry values, processes, driver keys, real services,
-// and the VPN clients' libraries (doubles) where the plug-ins look for them.
+// The VPN plug-ins on traces made here: registry values, processes, services, client library doubles.
 #include <gtest/gtest.h>
 #include <linkset/linkset.h>
 #include <sddl.h>
@@ -16,23 +15,12 @@
 
 namespace {
 
-// Grants KEY_READ and DELETE, not KEY_ALL_ACCESS, as HKLM does to a user who may not write there.
-void AllowOnlyReading(const char* path) {
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;;KR;;;WD)(A;;SD;;;WD)", SDDL_REVISION_1, &descriptor, nullptr));
-    const std::unique_ptr<void, decltype(&LocalFree)> owned(descriptor, &LocalFree);
-    UniqueKey key;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, WRITE_DAC, key.put()), ERROR_SUCCESS);
-    ASSERT_EQ(RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, descriptor), ERROR_SUCCESS);
-}
-
-// Each row is a machine: one value under all three names, Aventail's service key, processes (bits of names).
-// One plug-in of each kind lives through the rows: reading nothing, Cisco 3000 keeps its answer.
+// Each row a machine; one plug-in of each kind lives through them, so Cisco 3000 keeps its answer on no read.
 TEST(RegistryAndProcessTraces, AnswersOfCisco3000CheckpointAndAventail) {
     enum Stored { kNoKey, kDword, kBinary4, kDword8 };  // kBinary4: REG_BINARY; kDword8: eight bytes typed REG_DWORD
     const struct { const char* name; Stored stored; DWORD value; bool service; int running; bool readOnly; uint32_t checkpoint, cisco, aventail; }
         rows[] = {
-        {"REG_DWORD 1", kDword, 1, true, 3, false, 1, 1, 1},
+        {"REG_DWORD 1, Check Point's key refusing KEY_ALL_ACCESS: read, not there", kDword, 1, true, 3, true, 1, 1, 1},
         {"REG_DWORD 5", kDword, 5, true, 3, false, 0, 1, 0},
         {"no key, service, both processes", kNoKey, 0, true, 3, false, 0, 1, 1},
         {"no key, service, ngvpnmgr only", kNoKey, 0, true, 1, false, 0, 1, 0},
@@ -40,8 +28,7 @@ TEST(RegistryAndProcessTraces, AnswersOfCisco3000CheckpointAndAventail) {
         {"REG_DWORD 0", kDword, 0, true, 0, false, 0, 0, 0},
         {"1 as REG_BINARY, no service: the four bytes still land", kBinary4, 1, false, 0, false, 0, 0, 1},
         {"8-byte value beginning with 1", kDword8, 1, true, 0, false, 0, 0, 0},
-        {"no key, no service, both processes", kNoKey, 0, false, 3, false, 0, 0, 0},
-        {"REG_DWORD 1, Check Point's key refusing KEY_ALL_ACCESS: read, yet not there", kDword, 1, true, 3, true, 1, 1, 1}};
+        {"no key, no service, both processes", kNoKey, 0, false, 3, false, 0, 0, 0}};
     const char* const names[] = {"ngvpnmgr.exe", "ngmonitor.exe"};
     std::vector<std::unique_ptr<NamedProcess>> processes;
     CCisco3000VPNPlugIn cisco;
@@ -56,7 +43,15 @@ TEST(RegistryAndProcessTraces, AnswersOfCisco3000CheckpointAndAventail) {
         for (const auto& [key, value] : {std::pair{kCiscoKey, "TunnelEstablished"}, {kCheckpointKey, "ClientConnected"}, {kAventailKey, "State"}})
             if (c.stored != kNoKey) registry.SetValue(key, value, c.stored == kBinary4 ? REG_BINARY : REG_DWORD, bytes, c.stored == kDword8 ? 8 : 4);
         if (c.service) registry.CreateKey(kAventailServiceKey);
-        if (c.readOnly) AllowOnlyReading(kCheckpointKey);
+        if (c.readOnly) {  // KEY_READ and DELETE, as HKLM grants a user who may not write there
+            PSECURITY_DESCRIPTOR granted = nullptr;
+            ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;;KR;;;WD)(A;;SD;;;WD)",
+                                                                             SDDL_REVISION_1, &granted, nullptr));
+            const std::unique_ptr<void, decltype(&LocalFree)> owned(granted, &LocalFree);
+            UniqueKey key;
+            ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kCheckpointKey, 0, WRITE_DAC, key.put()), ERROR_SUCCESS);
+            ASSERT_EQ(RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, granted), ERROR_SUCCESS);
+        }
         EXPECT_EQ(RegKeyExists(nullptr, kCheckpointKey), c.stored != kNoKey && !c.readOnly ? kRegTraceFound : kRegTraceAbsent);
         // Cisco 3000 works on its 1st, 3rd ... call, Aventail on one in two wherever the class's count stands.
         checkpoint.Update();
