@@ -1,6 +1,5 @@
 #!/bin/sh
-# LinkSet.dll's exports are the table's names at their ordinals, nothing else; its imports are
-# system DLLs only, none that writes (it only reads) or came after XP x64; no posix threads.
+# Exports exactly the table's; imports system DLLs only: nothing that writes or came after XP x64, no posix threads.
 # usage: check_dll.sh <objdump> <LinkSet.dll> <LinkSet.def>
 set -eu
 dump=$($1 -p "$2")

@@ -1,5 +1,4 @@
-// Managers of a GCC-built host through the real LinkSet.dll. (Slot 1 of a host's own table: reference_host;
-// what a manager's life leaves behind: the fault sweep's runs and the soak.)
+// Managers of a GCC-built host through the real LinkSet.dll.
 #include <gtest/gtest.h>
 #include <linkset/linkset.h>
 
@@ -10,9 +9,7 @@
 
 namespace {
 
-// Managers alive together share the process's tick count. Two of them half a tick apart take turns
-// with it, so every remainder that starts a pass falls to one of them; the other must still get its
-// passes, here the first one, which moves its change count.
+// Two managers half a tick apart share the process's tick count; each must still get its adapter passes.
 TEST(ManagerContract, ManagersAliveTogetherEachGetTheirAdapterPasses) {
     std::vector<std::unique_ptr<ILinkSetManager, void (*)(ILinkSetManager*)>> managers;
     for (int i = 0; i < 2; ++i) {

@@ -16,8 +16,7 @@ LONG CALLBACK HearDebugger(EXCEPTION_POINTERS* exception) {
     return EXCEPTION_CONTINUE_SEARCH;
 }
 
-// With NetScreen's event library in the system directory, a raised event reaches the NetScreen and
-// SafeNet kinds; unloading the DLL (a copy: Wine keeps what the exe imports) lets the library go.
+// A raised event reaches NetScreen and SafeNet; unloading a copy (Wine keeps the import) frees the library.
 TEST(VpnContract, EveryKindAnswersThenUnloadingLetsTheEventLibraryGo) {
     const std::string copy = ThisExecutableFolder() + "\\LinkSetVpnUnload.dll";
     if (ChildArgument().empty()) {

@@ -2,18 +2,15 @@
 #include <linkset/linkset.h>
 
 #include <atomic>
-#include <cstring>
-#include <string>
 
-#include "import_patch.h"
+#include "import_patch.h"  // and <windows.h>, <cstring>, <string>
 #include "resource_counts.h"
 #include "system/generic_thread.h"
 #include "system/system_facts.h"
 
 namespace {
 
-// Met by a start on the test's thread only: a pause after resuming the worker; or its wait answering
-// `waitAnswer` at once, the worker held until the start waits for its end.
+// Faults of a start on the test's thread: a pause after resuming, or the wait answering at once, worker held.
 struct Fault { bool lateStarter = false; DWORD waitAnswer = WAIT_OBJECT_0; };
 Fault g_fault;
 const DWORD g_testThread = GetCurrentThreadId();
@@ -50,8 +47,7 @@ void Work(GenericThreadContext* context, void* parameter) {
     if (probe.procedure == Procedure::RunsUntilStopped) probe.sawStop = WaitForSingleObject(context->hToStop, INFINITE) == WAIT_OBJECT_0;
 }
 
-// Each row starts, and after a start stops, under its fault; then the object must start like new:
-// the start waits for the new procedure's report, which finds its stop event clear.
+// After each fault the object must start like new: the start waits for the report, the stop event clear.
 TEST(GenericThread, FaultsLeaveNoThreadBehindAndTheNextStartIsClean) {
     const struct { const char* name; Procedure procedure; Fault fault; int started, stopped, calls; } cases[] = {
         {"reported and ended before the start waited", Procedure::ReturnsAtOnce, {.lateStarter = true}, LS_OK, LS_OK, 1},
