@@ -1,12 +1,30 @@
-// VPN detection through the real LinkSet.dll and its 500 ms cycle.
+// A GCC-built host's managers through the real LinkSet.dll: adapter passes, and VPN detection on its 500 ms cycle.
 #include <gtest/gtest.h>
 #include <linkset/linkset.h>
+
+#include <memory>
 
 #include "child_process.h"  // and <windows.h>, <string>, <vector>, handles, test threads
 #include "double_support.h"
 #include "resource_counts.h"
 
 namespace {
+
+// Two managers half a tick apart share the process's tick count; each must still get its adapter passes.
+TEST(ManagerContract, ManagersAliveTogetherEachGetTheirAdapterPasses) {
+    std::vector<std::unique_ptr<ILinkSetManager, void (*)(ILinkSetManager*)>> managers;
+    for (int i = 0; i < 2; ++i) {
+        managers.emplace_back(LsCreateLinkSetManager(), &LsDeleteLinkSetManager);
+        ASSERT_TRUE(managers.back());
+        Sleep(250);
+    }
+    const auto passed = [&] {
+        return managers[0]->GetChangeCount() > 0 && managers[1]->GetChangeCount() > 0;
+    };
+    for (DWORD waited = 0; waited < 20000 && !passed(); waited += 100) Sleep(100);  // ten ticks each, and room
+    EXPECT_GT(managers[0]->GetChangeCount(), 0u);
+    EXPECT_GT(managers[1]->GetChangeCount(), 0u);
+}
 
 // What the debugger is told: OutputDebugStringA raises DBG_PRINTEXCEPTION_C, seen here first.
 std::string g_debuggerText;
