@@ -1,5 +1,4 @@
-// SafeNet's rule library (double_support.h). A call with another session than the one it
-// opened is noted as "wrong-session", an initialisation not handed a zeroed one as "unzeroed".
+// SafeNet's rule library (double_support.h); notes a foreign session or an unzeroed initialisation.
 #include "double_support.h"
 
 namespace {

@@ -33,8 +33,7 @@ struct FakeIpHelper { std::vector<FakeAdapter> adapters; IpHelperFault fault = I
 // read at load: a line per adapter, tab-separated: name, type, index, description, address, mask.
 constexpr char kFakeIpHelperFileVariable[] = "LINKSET_FAKE_IP_HELPER";
 
-// Exports: install a copy of the machine (null: no adapters); tell the sort argument of the last
-// GetIfTable call (-1 before any) and how often GetAdaptersInfo was asked.
+// Exports: install a copy (null: no adapters); GetIfTable's last sort argument (-1: none); adapter listings.
 using SetFakeIpHelperFunction = void (*)(const FakeIpHelper* machine);
 typedef LONG (*LastIfTableOrderFunction)(), (*AdapterListCallsFunction)();
 

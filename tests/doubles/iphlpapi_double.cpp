@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
-#include <type_traits>
 
 #include "double_support.h"
 
@@ -34,17 +33,18 @@ std::atomic<LONG> g_lastIfTableOrder{-1}, g_adapterListCalls{0};
 template <class Item>  // the entries of a list that go into the spare room
 std::size_t Spare(const std::vector<Item>& list) { return list.size() > 1 ? list.size() - 1 : 0; }
 
+void Fill(IP_ADDR_STRING& entry, const std::string& address) { Put(entry.IpAddress.String, address); }
+void Fill(IP_ADDR_STRING& entry, const std::pair<std::string, std::string>& addressAndMask) {
+    Fill(entry, addressAndMask.first);
+    Put(entry.IpMask.String, addressAndMask.second);
+}
+
 // The first entry of a list inside the structure, further ones in the spare room behind all.
-template <class Item>  // an address, or an address and its mask
+template <class Item>
 void Chain(IP_ADDR_STRING& first, const std::vector<Item>& items, IP_ADDR_STRING*& spare) {
     for (std::size_t i = 0; i < items.size(); ++i) {
         IP_ADDR_STRING* entry = i == 0 ? &first : spare++;
-        if constexpr (std::is_same_v<Item, std::string>) {
-            Put(entry->IpAddress.String, items[i]);
-        } else {
-            Put(entry->IpAddress.String, items[i].first);
-            Put(entry->IpMask.String, items[i].second);
-        }
+        Fill(*entry, items[i]);
         if (i > 0) (i == 1 ? &first : entry - 1)->Next = entry;  // spare entries follow each other
     }
 }
@@ -102,9 +102,9 @@ __declspec(dllexport) DWORD WINAPI GetIfTable(MIB_IFTABLE* table, ULONG* size, B
     const std::vector<FakeAdapter>& adapters = g_machine.adapters;
     if (!Fits(table, size, static_cast<ULONG>(offsetof(MIB_IFTABLE, table) + adapters.size() * sizeof(MIB_IFROW))))
         return ERROR_INSUFFICIENT_BUFFER;
+    std::memset(table, 0, *size);
     table->dwNumEntries = static_cast<DWORD>(adapters.size());
     for (std::size_t i = 0; i < adapters.size(); ++i) {
-        table->table[i] = MIB_IFROW{};
         table->table[i].dwIndex = adapters[i].index;
         table->table[i].dwSpeed = adapters[i].speed;
     }

@@ -1,5 +1,4 @@
-// A Remote Access answering from a made-up machine (fake_ip_helper.h), checking what the system checks:
-// each record's size (the connection record of the running version), the phone book's path, names.
+// Remote Access on a made-up machine (fake_ip_helper.h), checking record sizes, book path and names as Windows does.
 #include "fake_ip_helper.h"
 
 #include <ras.h>

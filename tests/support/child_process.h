@@ -54,8 +54,7 @@ inline std::string WinePath(std::string path) {
 template <class Undo>
 struct ScopeExit { Undo undo; ~ScopeExit() { undo(); } };
 
-// A program started with `arguments`, ended at scope exit. Its output goes to `output` or is discarded;
-// its input is a pipe that stays empty, so that a shell reading it waits.
+// A program ended at scope exit; its input is a pipe that stays empty, so that a shell reading it waits.
 class RunningProgram {
 public:
     RunningProgram(const std::string& path, const std::string& arguments, HANDLE output = nullptr) {
@@ -117,7 +116,6 @@ inline ChildRun RunChild(const std::string& gtestFilter, const ChildOptions& opt
     if (!CopyFileA(self.c_str(), path.c_str(), FALSE)) throw std::runtime_error("cannot copy to " + path);
     if (install && !CopyFileA(options.systemDouble.c_str(), installed.c_str(), FALSE))
         throw std::runtime_error("cannot install " + options.systemDouble + " as " + installed);
-    // Its output goes to a file of its own, read once it has ended or been killed as hung.
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
     const UniqueFileHandle output(CreateFileA((path + ".output").c_str(), GENERIC_READ | GENERIC_WRITE, 0, &inherit,
                                               CREATE_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, nullptr));
@@ -144,8 +142,7 @@ inline bool ChildPassed(const ChildRun& run) {
            std::atoi(run.output.c_str() + passed + sizeof kPassed - 1) > 0;
 }
 
-// Runs the calling test in a child and fails unless that passed. A test of both roles starts
-//     if (ChildArgument().empty()) return ExpectChildPasses({...});
+// Runs the calling test in a child: `if (ChildArgument().empty()) return ExpectChildPasses({...});`
 inline void ExpectChildPasses(const ChildOptions& options) {
     const ::testing::TestInfo& test = *::testing::UnitTest::GetInstance()->current_test_info();
     const ChildRun run = RunChild(std::string(test.test_suite_name()) + "." + test.name(), options);

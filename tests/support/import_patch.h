@@ -9,8 +9,7 @@
 
 class ImportPatch {
 public:
-    // No such import in `module` throws, so nothing goes unpatched silently. *original is set before
-    // the slot changes, since other threads (the runtime's own) may call through it at once.
+    // No such import throws. *original is set first: the runtime's own threads may call through it at once.
     template <class F>
     ImportPatch(HMODULE module, const char* dll, const char* function, F replacement, F* original = nullptr)
         : m_slot(Find(module, dll, function)) {

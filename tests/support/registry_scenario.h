@@ -1,5 +1,4 @@
-// Registry content a test writes under HKEY_LOCAL_MACHINE, its keys deleted at start and end; all
-// volatile, so a test that dies leaves nothing once wineserver stops.
+// Volatile keys under HKEY_LOCAL_MACHINE, deleted at start and end: a test that dies leaves nothing behind.
 #pragma once
 
 #include <stdexcept>

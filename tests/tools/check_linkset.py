@@ -28,7 +28,7 @@ for line, message in [  # refused with exit code 2 and a message on stderr
 
 for line, usage in [  # a help flag anywhere, or the help command, shows the help of the command named
         (["--help"], "linkset [OPTIONS] [COMMAND]"), (["help", "vpn"], "linkset vpn [OPTIONS]"),
-        (["ports", "-h"], "linkset ports [OPTIONS]"), (["--json", "-h", "watch", "--count", "x"], "linkset watch [OPTIONS]")]:
+        (["--json", "-h", "watch", "--count", "x"], "linkset watch [OPTIONS]")]:
     code, out, _ = run(*line)
     expect(code == 0 and f"Usage: {usage}" in out and "Exit codes" in out, f"{line}: exit {code}, {out[:80]!r}")
 
