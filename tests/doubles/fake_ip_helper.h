@@ -29,8 +29,7 @@ enum class IpHelperFault { None, AdapterListRead, InterfaceTable, PerAdapterInfo
 
 struct FakeIpHelper { std::vector<FakeAdapter> adapters; IpHelperFault fault = IpHelperFault::None; };
 
-// A program that loads the double itself (linkset.exe) gets its machine from the file this names,
-// read at load: a line per adapter, tab-separated: name, type, index, description, address, mask.
+// For linkset.exe: read at load, a tab-separated line per adapter: name, type, index, description, address, mask.
 constexpr char kFakeIpHelperFileVariable[] = "LINKSET_FAKE_IP_HELPER";
 
 // Exports: install a copy (null: no adapters); GetIfTable's last sort argument (-1: none); adapter listings.
