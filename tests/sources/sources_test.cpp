@@ -15,13 +15,24 @@ namespace {
 
 std::string DoubleDir(const std::string& name) { return WinePath(DOUBLES_DIR "/" + name); }
 
-// Copies under a name Wine has no library of; their strings lie only in the fallback table.
+bool g_askedForTheFallback = false;
+decltype(&VerQueryValueW) g_realVerQueryValue = nullptr;
+BOOL WINAPI RecordingVerQueryValueW(LPCVOID block, LPCWSTR query, LPVOID* value, PUINT length) {
+    g_askedForTheFallback |= std::wstring(query) == L"\\StringFileInfo\\040904E4\\FileVersion";
+    return g_realVerQueryValue(block, query, value, length);
+}
+
+// Copies under a name Wine has no library of; their strings lie only in the fallback table, asked for by
+// its exact name.
 TEST(FileVersion, KeepsTheDescriptionOfAFileWithoutVersionString) {
+    const ImportPatch recording(ThisExecutable(), "VERSION.dll", "VerQueryValueW", &RecordingVerQueryValueW,
+                                &g_realVerQueryValue);
     for (const auto& [dir, result] : {std::pair{"iphlpapi_unfixed", 0}, {"iphlpapi_no_file_version", -1}}) {
         FileVersionRecord record;
         EXPECT_EQ(ReadFileVersion((DoubleDir(dir) + "\\version_sample.dll").c_str(), record), result) << dir;
         EXPECT_STREQ(record.fileDescription.c_str(), "IP Helper double") << dir;
     }
+    EXPECT_TRUE(g_askedForTheFallback) << "the fallback string block, named exactly";
 }
 
 // A copy beside the program comes first, as on Windows; a refused build sends the search to the system one.
