@@ -10,15 +10,17 @@
 #include "machine.h"
 #include "resource_counts.h"
 #include "test_threads.h"
+#include "../vpn/vpn_traces.h"
 
 namespace {
 
 constexpr long kStallMs = 20000;  // no call finished for this long: a deadlock
-const char* const kCiscoKey = "SOFTWARE\\Cisco Systems\\VPN Client";
-const char* const kCheckpointKey = "SOFTWARE\\CheckPoint\\SecuRemote";
 
 // The watchdog: a stall ends the run at once instead of hanging it; endl flushes the message first.
-void Deadlock() { std::cerr << "deadlock: no call finished for " << kStallMs << " ms" << std::endl; TerminateProcess(GetCurrentProcess(), 3); }
+void Deadlock() {
+    std::cerr << "deadlock: no call finished for " << kStallMs << " ms" << std::endl;
+    TerminateProcess(GetCurrentProcess(), 3);
+}
 
 Machine SoakMachine(int round) {
     Machine machine;
