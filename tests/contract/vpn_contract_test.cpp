@@ -73,7 +73,7 @@ TEST(VpnContract, EveryKindAnswersThenUnloadingLetsTheEventLibraryGo) {
     dll.reset();
     EXPECT_EQ(TakeCalls(kCmonCalls), "unregister 31 * free ");
     EXPECT_EQ(g_debuggerText, "cmondll.dll is freed and destroyed\n");
-    EXPECT_FALSE(IsModuleLoaded("cmondll.dll"));
+    EXPECT_EQ(GetModuleHandleA("cmondll.dll"), nullptr);
 }
 
 }  // namespace

@@ -43,10 +43,3 @@ inline unsigned long long HeapBytesInUse() {
     HeapUnlock(processHeap);
     return used;
 }
-
-inline bool IsModuleLoaded(const char* name) { return GetModuleHandleA(name) != nullptr; }
-
-struct HandleCount {  // the count at construction; Added(): how many more are open now
-    long Added() const { return ProcessHandleCount() - before; }
-    const long before = ProcessHandleCount();
-};

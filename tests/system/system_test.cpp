@@ -62,7 +62,7 @@ TEST(GenericThread, FaultsLeaveNoThreadBehindAndTheNextStartIsClean) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         g_lastThread.reset();
-        const HandleCount handles;
+        const long handlesBefore = ProcessHandleCount();
         Probe probe{c.procedure};
         GenericThread thread(Work, &probe);
         g_fault = c.fault;
@@ -77,7 +77,7 @@ TEST(GenericThread, FaultsLeaveNoThreadBehindAndTheNextStartIsClean) {
         EXPECT_FALSE(probe.stopAtStart);
         EXPECT_EQ(thread.StopThread(5000), LS_OK);
         EXPECT_TRUE(probe.sawStop);
-        EXPECT_EQ(handles.Added(), 1) << "only the test's own handle on the last worker is left";
+        EXPECT_EQ(ProcessHandleCount() - handlesBefore, 1) << "only the test's own handle on the last worker is left";
     }
 }
 
